@@ -1,0 +1,52 @@
+#include "app/messages.h"
+
+const char* const Messages[MSG_COUNT] = {
+    "Error Code: %08X\nError creating directory %s.",
+    "CeAppMgr.exe is not installed correctly.",
+    "Can not find CeAppMgr.exe.",
+    "Error Code: %08X\nInstaller failed to open itself.",
+    "Invalid file size in installer. %s",
+    "Error Code: %08X\nError allocating memory.",
+    "Error Code: %08X\nError reading data from installer.",
+    "Invalid signature in installer. %s",
+    "Invalid CRC in installer. %s",
+    "Invalid CRC in data block. %s",
+    "Error Code: %08X\nError creating file in %s.",
+    "Installer failed to extract data block.",
+    "Error Code: %08X\nError writing data to %s.",
+    "Invalid CRC in compressed data. %s",
+    "Error Code: %08X\nError reading data from temporary file.",
+    "Installer failed to initialize Rich Edit Control.",
+    "Can not launch CeAppMgr.exe",
+    "The file may be corrupted.",
+    "Setup is not complete. If you quit now, the program will not be installed\n\n"
+    "You may run the Setup program again at another time to complete the installation.\n\n"
+    "Exit Setup?",
+    "Invalid data in installer. %s",
+};
+
+const char* const Texts[TXT_COUNT] = {
+    "ZQ Installer",
+    "%s Error",
+    "_ZQI%04X",
+    "%s\\data%04x.tmp",
+    "%s\\%s",
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\CEAPPMGR.EXE",
+    "RICHED32.DLL",
+    "Setup.ini",
+    "%s %s for SmartPhone 2002 Setup",
+    "Exit Setup",
+    "\"%s\" \"%s\\Setup.ini\"",
+    "rtf",
+    "NO",
+    "ZQINSTALLER",
+    "CEAppManager",
+    "ProductName",
+    "ProductVersion",
+    "LicenseFile",
+    "BodyBitmap",
+    "HeadBitmap",
+    "Component",
+    "CabFiles",
+    "InstallDirectory",
+};

@@ -1,0 +1,67 @@
+#include "payload/limits.h"
+
+bool EntryCountFitsLimits(int32_t entryCount) {
+  return entryCount >= 0 && entryCount <= kMaxEntryCount;
+}
+
+uint32_t EntryTableBytes(int32_t entryCount) {
+  return static_cast<uint32_t>(entryCount) * kEntryBytes;
+}
+
+bool NameSpanFitsLimits(const PayloadEntry& entry) {
+  return entry.DataOffset > entry.NameOffset &&
+         entry.DataOffset - entry.NameOffset <= kMaxNameBytes;
+}
+
+bool NameIsTerminated(const char* nameBytes, uint32_t spanBytes) {
+  for (uint32_t i = 0; i < spanBytes; ++i)
+    if (nameBytes[i] == 0) return true;
+  return false;
+}
+
+static char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
+
+// The part in front of the first dot, without the blanks Windows drops behind
+// it, compared with one device name.
+static bool BaseIs(const char* name, uint32_t baseLength, const char* device) {
+  uint32_t i = 0;
+  for (; device[i] != 0; ++i)
+    if (i >= baseLength || UpperAscii(name[i]) != device[i]) return false;
+  return i == baseLength;
+}
+
+static bool IsReservedDeviceName(const char* name) {
+  uint32_t base = 0;
+  while (name[base] != 0 && name[base] != '.') ++base;
+  while (base > 0 && name[base - 1] == ' ') --base;
+  static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL"};
+  for (const char* device : kDevices)
+    if (BaseIs(name, base, device)) return true;
+  if (base == 4) {
+    const char digit = name[3];
+    if (digit >= '1' && digit <= '9' && (BaseIs(name, 3, "COM") || BaseIs(name, 3, "LPT"))) return true;
+  }
+  return false;
+}
+
+bool IsPlainFileName(const char* name) {
+  bool hasSubstance = false;  // something besides the dots and blanks Windows drops
+  for (const char* p = name; *p != 0; ++p) {
+    const unsigned char c = static_cast<unsigned char>(*p);
+    if (c < 32) return false;
+    switch (c) {
+      case '\\': case '/': case ':': case '*': case '?':
+      case '"': case '<': case '>': case '|':
+        return false;
+      case '.': case ' ':
+        break;
+      default:
+        hasSubstance = true;
+    }
+  }
+  return hasSubstance && !IsReservedDeviceName(name);
+}
+
+uint32_t ProgressPercent(uint32_t inflatedTotal, uint32_t inflatedSize) {
+  return static_cast<uint32_t>(static_cast<uint64_t>(inflatedTotal) * 100u / inflatedSize);
+}
