@@ -3,12 +3,23 @@
 # same size flags.
 enable_language(RC)
 
+# The one architecture difference of the build: i686 decorates C names, and
+# x86_64 reaches globals directly instead of through .refptr pointers.
+if(ZQ_ARCH STREQUAL "i686")
+  set(ZQ_ENTRY _ZqEntry@0)
+  set(ZQ_ARCH_FLAGS "")
+else()
+  set(ZQ_ENTRY ZqEntry)
+  set(ZQ_ARCH_FLAGS -mcmodel=small)
+  set(ZQ_ARCH_LINK -Wl,--disable-high-entropy-va)
+endif()
+
 if(NOT EXISTS "${ZLIB_SOURCE_DIR}/inflate.c")
   message(FATAL_ERROR "no zlib source at ${ZLIB_SOURCE_DIR}: run tools/fetch-zlib.sh "
                       "or set -DZLIB_SOURCE_DIR=<a zlib source tree>")
 endif()
 
-set(ZQ_SIZE_FLAGS -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
+set(ZQ_SIZE_FLAGS ${ZQ_ARCH_FLAGS} -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
     -ffunction-sections -fdata-sections -fno-tree-loop-distribute-patterns
     -fno-stack-protector -fno-ident -fno-threadsafe-statics)
 
@@ -20,14 +31,14 @@ add_library(zqzlib STATIC
     ${ZLIB_SOURCE_DIR}/zutil.c)
 target_include_directories(zqzlib PUBLIC ${ZLIB_SOURCE_DIR})
 target_compile_definitions(zqzlib PUBLIC NO_GZIP Z_SOLO)
-target_compile_options(zqzlib PRIVATE -Os -w -ffunction-sections -fdata-sections
+target_compile_options(zqzlib PRIVATE ${ZQ_ARCH_FLAGS} -Os -w -ffunction-sections -fdata-sections
     -fno-asynchronous-unwind-tables -fno-tree-loop-distribute-patterns -fno-stack-protector)
 set_source_files_properties(${ZLIB_SOURCE_DIR}/inffast.c PROPERTIES COMPILE_OPTIONS "${ZQ_INFFAST_FLAGS}")
 
 # Every module of the program but its entry: module tests link them too.
 add_library(zqcore STATIC
     ${ZQ_SHARED_SOURCES}
-    app/state.cpp app/errors.cpp app/system.cpp app/startup.cpp
+    app/state.cpp app/errors.cpp app/paths.cpp app/system.cpp app/startup.cpp
     payload/extract.cpp payload/progress.cpp
     handoff/settings.cpp handoff/handoff.cpp
     wizard/wizard.cpp wizard/license.cpp wizard/pagestyle.cpp
@@ -36,22 +47,19 @@ target_include_directories(zqcore PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_definitions(zqcore PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
 target_compile_options(zqcore PRIVATE ${ZQ_SIZE_FLAGS} -Wall -Wextra)
 target_link_libraries(zqcore PUBLIC zqzlib)
+# With -fdata-sections, mingw's GCC puts zero-initialised globals into .data$
+# sections that take file space; the state buffers (about 6 KB) belong in .bss.
+set_source_files_properties(app/state.cpp PROPERTIES COMPILE_OPTIONS -fno-data-sections)
 
 add_executable(zqstub app/entry.cpp app/crt.cpp resources/zqstub.rc)
 target_compile_options(zqstub PRIVATE ${ZQ_SIZE_FLAGS} -Wall -Wextra)
 target_compile_definitions(zqstub PRIVATE WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601)
 target_include_directories(zqstub PRIVATE ${CMAKE_SOURCE_DIR})
-# The one architecture difference of the build: i686 decorates C names.
-if(ZQ_ARCH STREQUAL "i686")
-  set(ZQ_ENTRY _ZqEntry@0)
-else()
-  set(ZQ_ENTRY ZqEntry)
-endif()
 set(ZQ_MAP "${CMAKE_BINARY_DIR}/zqstub-${ZQ_ARCH}.map")
 target_link_options(zqstub PRIVATE -nostdlib -nostartfiles -s -mwindows
     -Wl,-e,${ZQ_ENTRY} -Wl,--gc-sections -Wl,--file-alignment,512
-    -Wl,--disable-reloc-section -Wl,--disable-dynamicbase -Wl,--disable-high-entropy-va
-    -Wl,--no-insert-timestamp -Wl,-Map,${ZQ_MAP})
+    -Wl,--disable-reloc-section -Wl,--disable-dynamicbase
+    -Wl,--no-insert-timestamp -Wl,-Map,${ZQ_MAP} ${ZQ_ARCH_LINK})
 # Order matters for static archives: our modules, zlib, then the system.
 target_link_libraries(zqstub PRIVATE zqcore zqzlib kernel32 user32 gdi32 advapi32 gcc)
 add_custom_command(TARGET zqstub POST_BUILD

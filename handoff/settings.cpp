@@ -1,0 +1,28 @@
+#include "handoff/settings.h"
+
+#include <windows.h>
+
+#include "app/messages.h"
+#include "app/paths.h"
+#include "app/state.h"
+#include "payload/limits.h"
+
+void ReadSetupValue(const char* section, const char* key, char* dest, int capacity) {
+  // The profile reader ignores letter case in file names like the file
+  // system: a stored setup.ini is found as Setup.ini.
+  if (!JoinPath(ScratchPath, WorkspaceDir, Texts[TXT_SETUP_INI])) {
+    lstrcpynA(dest, Texts[TXT_NO], capacity);
+    return;
+  }
+  GetPrivateProfileStringA(section, key, Texts[TXT_NO], dest, capacity, ScratchPath);
+}
+
+bool WorkspaceFilePath(char* dest, const char* name) {
+  // An empty name keeps its old meaning: the Workspace folder itself, which
+  // no file operation affects.
+  if (name[0] != 0 && !IsPlainFileName(name)) {
+    dest[0] = 0;
+    return false;
+  }
+  return JoinPath(dest, WorkspaceDir, name);
+}

@@ -1,0 +1,207 @@
+#include "payload/extract.h"
+
+#include <zlib.h>
+
+#include "app/errors.h"
+#include "app/paths.h"
+#include "app/state.h"
+#include "payload/checksum.h"
+#include "payload/limits.h"
+#include "payload/progress.h"
+#include "resources/resource.h"
+
+void InitRunResources(RunResources* run) {
+  run->OwnFile = INVALID_HANDLE_VALUE;
+  run->OutFile = INVALID_HANDLE_VALUE;
+  run->DataFile = INVALID_HANDLE_VALUE;
+  run->ProgressWnd = nullptr;
+  run->WorkBuffer = nullptr;
+  run->EntryTable = nullptr;
+}
+
+static void CloseOnce(HANDLE* handle) {
+  if (*handle != INVALID_HANDLE_VALUE) CloseHandle(*handle);
+  *handle = INVALID_HANDLE_VALUE;
+}
+
+static void FreeOnce(void* pointer) {
+  void** slot = static_cast<void**>(pointer);
+  if (*slot != nullptr) GlobalFree(*slot);
+  *slot = nullptr;
+}
+
+static void DestroyProgressWindow(RunResources* run) {
+  if (run->ProgressWnd != nullptr) DestroyWindow(run->ProgressWnd);
+  run->ProgressWnd = nullptr;
+}
+
+void ReleaseRunResources(RunResources* run) {
+  DestroyProgressWindow(run);
+  CloseOnce(&run->OwnFile);
+  CloseOnce(&run->OutFile);
+  CloseOnce(&run->DataFile);  // closing the handle deletes the data file
+  FreeOnce(&run->WorkBuffer);
+  FreeOnce(&run->EntryTable);
+}
+
+// zlib's memory comes from the same heap as the work buffer: no C runtime.
+static voidpf ZlibAlloc(voidpf, uInt items, uInt size) {
+  return GlobalAlloc(GMEM_FIXED, static_cast<SIZE_T>(items) * size);
+}
+static void ZlibFree(voidpf, voidpf block) { GlobalFree(block); }
+
+// A read that must yield every byte asked for; a short one is a failure.
+static bool ReadExactly(HANDLE file, void* buffer, DWORD bytes) {
+  DWORD got = 0;
+  return ReadFile(file, buffer, bytes, &got, nullptr) && got == bytes;
+}
+
+// Positions at an unsigned 32-bit offset from the start of the file.
+static void SeekTo(HANDLE file, uint32_t offset) {
+  LONG high = 0;
+  SetFilePointer(file, static_cast<LONG>(offset), &high, FILE_BEGIN);
+}
+
+static bool AllocateOrFail(void* slot, SIZE_T bytes) {
+  void* block = GlobalAlloc(GMEM_FIXED, bytes);
+  *static_cast<void**>(slot) = block;
+  return block != nullptr || RecordFailure(MSG_ALLOCATE, GetLastError());
+}
+
+// Steps 1 to 9: size, program proper, header, signature, the two checksums
+// that need no inflating, and the reader's limits on the table.
+static bool CheckHeaderAndTable(RunResources* run, PayloadHeader* header) {
+  if (GetFileSize(run->OwnFile, nullptr) < kMinFileBytes) return RecordCorruption(MSG_BAD_FILE_SIZE);
+  if (!AllocateOrFail(&run->WorkBuffer, kWorkBufferBytes)) return false;
+  if (!ReadExactly(run->OwnFile, run->WorkBuffer, kStubBytes) ||
+      !ReadExactly(run->OwnFile, header, sizeof *header))
+    return RecordFailure(MSG_READ_INSTALLER, GetLastError());
+  if (header->Signature != kPayloadSignature) return RecordCorruption(MSG_BAD_SIGNATURE);
+  if (PayloadChecksum(kPayloadSignature, run->WorkBuffer, kStubBytes) != header->StubChecksum)
+    return RecordCorruption(MSG_BAD_STUB_CRC);
+  // Before the table is allocated: a negative count or one whose table would
+  // not fit the work buffer never reaches an allocation or a read.
+  if (!EntryCountFitsLimits(header->EntryCount)) return RecordCorruption(MSG_INVALID_DATA);
+  const DWORD tableBytes = EntryTableBytes(header->EntryCount);
+  if (!AllocateOrFail(&run->EntryTable, tableBytes != 0 ? tableBytes : 1)) return false;
+  if (!ReadExactly(run->OwnFile, run->EntryTable, tableBytes))
+    return RecordFailure(MSG_READ_INSTALLER, GetLastError());
+  if (PayloadChecksum(kPayloadSignature, run->EntryTable, tableBytes) != header->TableChecksum)
+    return RecordCorruption(MSG_BAD_TABLE_CRC);
+  return true;
+}
+
+// Step 13.3: works one input chunk through the inflater, each call with a
+// fresh output space, until a call yields nothing or the chunk is used up.
+// ScratchPath holds the data file's path for the messages.
+static bool InflateChunk(RunResources* run, z_stream* stream, const PayloadHeader& header,
+                         uint32_t* running) {
+  unsigned char* const output = run->WorkBuffer + kInputChunkBytes;
+  for (;;) {
+    stream->next_out = output;
+    stream->avail_out = kOutputChunkBytes;
+    const int result = inflate(stream, Z_NO_FLUSH);
+    if (result == Z_STREAM_ERROR || result == Z_DATA_ERROR || result == Z_NEED_DICT)
+      return RecordFailure(MSG_EXTRACT_FAILED);
+    const DWORD produced = kOutputChunkBytes - stream->avail_out;
+    if (produced == 0) return true;
+    // The size divides the progress count: data behind a size of 0 is refused.
+    if (header.InflatedSize == 0) return RecordCorruption(MSG_INVALID_DATA);
+    *running = PayloadChecksum(*running, output, produced);
+    DWORD written = 0;
+    if (!WriteFile(run->DataFile, output, produced, &written, nullptr) || written != produced)
+      return RecordFailure(MSG_WRITE_FILE, GetLastError(), ScratchPath);
+    InflatedTotal += produced;
+    SendMessageA(run->ProgressWnd, PM_SETPOS, ProgressPercent(InflatedTotal, header.InflatedSize), 0);
+    if (result == Z_BUF_ERROR || stream->avail_in == 0) return true;
+  }
+}
+
+// Steps 10 to 16: the compressed stream into the data file, then the data
+// checksum.  The own file stands at the first byte of the stream.
+static bool InflateToDataFile(RunResources* run, const PayloadHeader& header) {
+  constexpr int kDataFileNameChars = 13;  // "\\data" + four digits + ".tmp"
+  if (lstrlenA(WorkspaceDir) + kDataFileNameChars >= kPathChars)
+    return RecordFailure(MSG_CREATE_FILE, ERROR_FILENAME_EXCED_RANGE, WorkspaceDir);
+  wsprintfA(ScratchPath, Texts[TXT_DATAFILE_FMT], WorkspaceDir, GetTickCount() & 0xFFFF);
+  run->DataFile = CreateFileA(ScratchPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (run->DataFile == INVALID_HANDLE_VALUE) return RecordFailure(MSG_CREATE_FILE, GetLastError(), ScratchPath);
+
+  uint32_t remaining = header.CompressedSize;
+  uint32_t running = kPayloadSignature;
+  z_stream stream;
+  ZeroMemory(&stream, sizeof stream);
+  stream.zalloc = ZlibAlloc;
+  stream.zfree = ZlibFree;
+  inflateInit(&stream);  // a failed set-up makes the first inflate a stream error
+  run->ProgressWnd = CreateDialogParamA(InstanceHandle, MAKEINTRESOURCEA(IDD_PROGRESS), nullptr,
+                                        ProgressDialogProc, 0);
+  while (remaining > 0) {
+    const DWORD want = remaining < kInputChunkBytes ? remaining : kInputChunkBytes;
+    DWORD got = 0;
+    // A file that ends before CompressedSize bytes fails here, never waits.
+    if (!ReadFile(run->OwnFile, run->WorkBuffer, want, &got, nullptr) || got == 0)
+      return RecordFailure(MSG_READ_INSTALLER, GetLastError());
+    stream.next_in = run->WorkBuffer;
+    stream.avail_in = got;
+    if (!InflateChunk(run, &stream, header, &running)) return false;
+    remaining -= got;
+  }
+  DestroyProgressWindow(run);
+  inflateEnd(&stream);
+  if (running != header.DataChecksum) return RecordCorruption(MSG_BAD_DATA_CRC);
+  return true;
+}
+
+// Steps 17 to 19 for one entry: its name read from the data file, checked,
+// and its file created in the Workspace.  ScratchPath then holds its path.
+static bool CreateEntryFile(RunResources* run, const PayloadEntry& entry) {
+  if (!NameSpanFitsLimits(entry)) return RecordCorruption(MSG_INVALID_DATA);
+  const DWORD span = entry.DataOffset - entry.NameOffset;
+  SeekTo(run->DataFile, entry.NameOffset);
+  DWORD got = 0;
+  if (!ReadFile(run->DataFile, run->WorkBuffer, span, &got, nullptr))
+    return RecordFailure(MSG_READ_TEMPORARY, GetLastError());
+  const char* name = reinterpret_cast<const char*>(run->WorkBuffer);
+  // The name must end inside what was read, and may only name a file in the
+  // Workspace: no folders, drives, streams or devices.
+  if (!NameIsTerminated(name, got) || !IsPlainFileName(name)) return RecordCorruption(MSG_INVALID_DATA);
+  if (!JoinPath(ScratchPath, WorkspaceDir, name))
+    return RecordFailure(MSG_CREATE_FILE, ERROR_FILENAME_EXCED_RANGE, WorkspaceDir);
+  run->OutFile = CreateFileA(ScratchPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (run->OutFile == INVALID_HANDLE_VALUE) return RecordFailure(MSG_CREATE_FILE, GetLastError(), ScratchPath);
+  return true;
+}
+
+// Steps 20 to 22: the entry's contents copied in work-buffer chunks.
+static bool CopyEntryData(RunResources* run, const PayloadEntry& entry) {
+  SeekTo(run->DataFile, entry.DataOffset);
+  for (uint32_t left = entry.DataSize; left > 0;) {
+    const DWORD want = left < kSplitChunkBytes ? left : kSplitChunkBytes;
+    DWORD got = 0;
+    if (!ReadFile(run->DataFile, run->WorkBuffer, want, &got, nullptr) || got == 0)
+      return RecordFailure(MSG_READ_TEMPORARY, GetLastError());
+    left -= got;
+    DWORD written = 0;
+    // A short write would leave a silently short file: it fails like any write.
+    if (!WriteFile(run->OutFile, run->WorkBuffer, got, &written, nullptr) || written != got)
+      return RecordFailure(MSG_WRITE_FILE, GetLastError(), ScratchPath);
+  }
+  CloseOnce(&run->OutFile);
+  return true;
+}
+
+static bool SplitEntries(RunResources* run, int32_t entryCount) {
+  for (int32_t i = 0; i < entryCount; ++i) {
+    const PayloadEntry& entry = run->EntryTable[i];
+    if (!CreateEntryFile(run, entry) || !CopyEntryData(run, entry)) return false;
+  }
+  return true;
+}
+
+bool ExtractPayload(RunResources* run) {
+  PayloadHeader header;
+  return CheckHeaderAndTable(run, &header) && InflateToDataFile(run, header) &&
+         SplitEntries(run, header.EntryCount);
+}

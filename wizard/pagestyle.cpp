@@ -1,0 +1,51 @@
+#include "wizard/pagestyle.h"
+
+#include "app/messages.h"
+#include "app/state.h"
+#include "handoff/settings.h"
+
+static const COLORREF kWhite = RGB(255, 255, 255);
+static const COLORREF kBlack = RGB(0, 0, 0);
+
+void SetUpPageStyle(HWND page, int titleId, int titleHeight, BYTE charset, PageStyle* style) {
+  style->TitleFont = CreateFontA(-titleHeight, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, charset,
+                                 OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, PROOF_QUALITY,
+                                 VARIABLE_PITCH, "Arial");
+  SendDlgItemMessageA(page, titleId, WM_SETFONT, reinterpret_cast<WPARAM>(style->TitleFont), 1);
+  style->Background = CreateSolidBrush(kWhite);
+}
+
+bool LoadPageBitmap(const char* key, char* value, int capacity, PageStyle* style) {
+  ReadSetupValue(Texts[TXT_SECTION_ZQI], key, value, capacity);
+  if (!WorkspaceFilePath(ScratchPath, value)) return false;
+  style->Bitmap = static_cast<HBITMAP>(
+      LoadImageA(nullptr, ScratchPath, IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE | LR_CREATEDIBSECTION));
+  DeleteFileA(ScratchPath);
+  return style->Bitmap != nullptr;
+}
+
+SIZE LimitedBitmapSize(HBITMAP bitmap, LONG maxWidth, LONG maxHeight) {
+  BITMAP info;
+  ZeroMemory(&info, sizeof info);
+  GetObjectA(bitmap, sizeof info, &info);
+  SIZE size = {info.bmWidth > maxWidth ? maxWidth : info.bmWidth,
+               info.bmHeight > maxHeight ? maxHeight : info.bmHeight};
+  return size;
+}
+
+INT_PTR AnswerColorMessage(const PageStyle& style, UINT message, WPARAM wParam) {
+  if (message == WM_CTLCOLORSTATIC) {
+    HDC dc = reinterpret_cast<HDC>(wParam);
+    SetTextColor(dc, kBlack);
+    SetBkColor(dc, kWhite);
+  } else if (message != WM_CTLCOLORDLG) {
+    return -1;
+  }
+  return reinterpret_cast<INT_PTR>(style.Background);
+}
+
+void DeletePageStyle(const PageStyle& style) {
+  if (style.TitleFont != nullptr) DeleteObject(style.TitleFont);
+  if (style.Background != nullptr) DeleteObject(style.Background);
+  if (style.Bitmap != nullptr) DeleteObject(style.Bitmap);
+}

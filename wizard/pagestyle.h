@@ -1,0 +1,34 @@
+// What the Welcome and header pages share: one bold Arial title, black text
+// on a white ground, and a bitmap from the Workspace that is deleted from disk
+// as soon as it is loaded.
+#pragma once
+#include <windows.h>
+
+// The three GDI objects a page owns from its initialisation to its
+// destruction; null while absent.
+struct PageStyle {
+  HFONT TitleFont;
+  HBRUSH Background;
+  HBITMAP Bitmap;
+};
+
+// Creates the bold Arial title font of the given character height (pixels)
+// and character set, gives it to the title control, and creates the white
+// background brush.
+void SetUpPageStyle(HWND page, int titleId, int titleHeight, BYTE charset, PageStyle* style);
+
+// Reads the bitmap's file name from Setup.ini (key, into value of capacity
+// bytes), loads it as a DIB section into style->Bitmap and deletes the file,
+// whatever the load gave.  A value that is not a plain file name names no
+// file: nothing is loaded or deleted.  False when no bitmap was loaded.
+bool LoadPageBitmap(const char* key, char* value, int capacity, PageStyle* style);
+
+// The bitmap's size in pixels, each side cut to its limit.
+SIZE LimitedBitmapSize(HBITMAP bitmap, LONG maxWidth, LONG maxHeight);
+
+// Answers WM_CTLCOLORDLG and WM_CTLCOLORSTATIC (black on white); -1 for any
+// other message, which the page then handles itself.
+INT_PTR AnswerColorMessage(const PageStyle& style, UINT message, WPARAM wParam);
+
+// Deletes the font, the brush and the bitmap, in that order, where present.
+void DeletePageStyle(const PageStyle& style);
