@@ -1,0 +1,94 @@
+#include "support.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+RunResult RunZqpack(const std::vector<std::string>& args, const std::string& scratchDir) {
+  fs::create_directories(scratchDir);
+  const std::string outPath = scratchDir + "/.stdout";
+  const std::string errPath = scratchDir + "/.stderr";
+  const pid_t child = fork();
+  if (child == 0) {
+    const int in = open("/dev/null", O_RDONLY);
+    const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || out < 0 || err < 0) _exit(126);
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    setenv("TMPDIR", scratchDir.c_str(), 1);
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(ZQPACK_BINARY));
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(ZQPACK_BINARY, argv.data());
+    _exit(127);
+  }
+  RunResult run;
+  int status = 0;
+  if (child > 0 && waitpid(child, &status, 0) == child)
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  run.out = ReadText(outPath);
+  run.err = ReadText(errPath);
+  fs::remove(outPath);
+  fs::remove(errPath);
+  return run;
+}
+
+std::string Describe(const RunResult& run) {
+  return "zqpack exited with " + std::to_string(run.exitCode) + "\n--- stdout:\n" + run.out + "--- stderr:\n" + run.err;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+TestFolder::TestFolder() {
+  const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  std::string name = std::string(info->test_suite_name()) + "." + info->name();
+  std::replace(name.begin(), name.end(), '/', '_');
+  root_ = std::string(ZQ_TEST_TEMP) + "/" + name;
+  fs::remove_all(root_);
+  fs::create_directories(work());
+}
+
+TestFolder::~TestFolder() {
+  if (!::testing::Test::HasFailure()) {
+    std::error_code ec;
+    fs::remove_all(root_, ec);
+  }
+}
+
+std::vector<std::string> FilesBelow(const std::string& dir) {
+  std::vector<std::string> files;
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(dir, ec); !ec && it != fs::recursive_directory_iterator();
+       it.increment(ec))
+    files.push_back(fs::relative(it->path(), dir).string());
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void WriteText(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary);
+  out << text;
+}

@@ -1,0 +1,447 @@
+// zqpack's command line: parses the arguments, calls the library and prints.
+// Exit codes: 0 success, 1 the setup or the settings are bad or a file could
+// not be read or written, 2 the command line is wrong.
+#include <stdio.h>
+
+#include <filesystem>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "builtin_stub.h"
+#include "errors.h"
+#include "fileio.h"
+#include "ini.h"
+#include "payload/limits.h"
+#include "progress.h"
+#include "settings_check.h"
+#include "setup_reader.h"
+#include "setup_writer.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitBad = 1;
+constexpr int kExitUsage = 2;
+constexpr int kDefaultLevel = 9;
+constexpr const char* kDefaultArch = "i686";
+
+const char* const kToolHelp =
+    "Usage: zqpack [-q] COMMAND [ARGUMENTS]\n"
+    "\n"
+    "Builds, checks and takes apart ZQ Installer setups: the program proper\n"
+    "(32768 bytes) followed by a payload of files.\n"
+    "\n"
+    "Commands:\n"
+    "  build     pack a setup from a Setup.ini, or from a list of files\n"
+    "  check     report what a Setup.ini and the files it names would do wrong\n"
+    "  list      show a setup's header, checksums and entries\n"
+    "  verify    run the program's own checks on a setup\n"
+    "  extract   write a setup's files into a folder\n"
+    "\n"
+    "Options:\n"
+    "  -q, --quiet   no progress bar and no summary lines\n"
+    "  --help        this text; 'zqpack COMMAND --help' for a command\n"
+    "  --version     the version and where the built-in programs proper come from\n"
+    "\n"
+    "Exit codes: 0 success; 1 the setup or the settings are bad, or a file could\n"
+    "not be read or written; 2 the command line is wrong.\n";
+
+const std::map<std::string, const char*> kCommandHelp = {
+    {"build",
+     "Usage: zqpack build Setup.ini -o SETUP [--arch i686|x86_64] [--stub STUB]\n"
+     "                    [--level 0-9] [--force]\n"
+     "       zqpack build [--stub STUB] -o SETUP [--level 0-9] [--raw] FILE...\n"
+     "\n"
+     "From a Setup.ini: checks it first (see 'zqpack check') and refuses on\n"
+     "errors unless --force; then packs the license, the body bitmap, the head\n"
+     "bitmap, Setup.ini and the CAB files, in that order, from the Setup.ini's\n"
+     "folder.\n"
+     "From files: packs each FILE under its base name, in the order given\n"
+     "(--raw packs a lone .ini file as a file rather than reading it).\n"
+     "\n"
+     "  -o, --output SETUP  the setup to write; it appears only when complete\n"
+     "  --stub STUB         the program proper, exactly 32768 bytes; by default\n"
+     "                      the one built into zqpack for --arch (i686)\n"
+     "  --arch ARCH         i686 (runs on every desktop Windows) or x86_64\n"
+     "  --level N           zlib level, 0 (stored) to 9 (smallest, the default)\n"
+     "  --force             build even when the check found errors\n"
+     "\n"
+     "The same inputs always give the same bytes.\n"},
+    {"check",
+     "Usage: zqpack check Setup.ini\n"
+     "\n"
+     "Reads Setup.ini as the program will and reports, one line each, naming\n"
+     "the file, the section and the key:\n"
+     "  errors    a named file that is missing; an item or name that is not a\n"
+     "            plain file name; a CabFiles item with a blank behind a comma;\n"
+     "            a license that cannot be read, a bitmap that LoadImageA cannot\n"
+     "            load, a CAB file that is not a cabinet\n"
+     "  warnings  a missing key and what the program does instead; a title or a\n"
+     "            Welcome text too long for its buffer; a body bitmap over\n"
+     "            500 x 314; a head bitmap not 55 pixels high or over 500 wide;\n"
+     "            an InstallDirectory of more than one level; a value cut short;\n"
+     "            a file named for two uses\n"
+     "Exit code 1 when there are errors; warnings alone give 0.\n"},
+    {"list",
+     "Usage: zqpack list SETUP\n"
+     "\n"
+     "Shows the header fields, each checksum with its state, the program's\n"
+     "verdict and the entries (name, offset of the contents in the inflated\n"
+     "data, size).  Exit code 1 when the program would refuse the setup.\n"},
+    {"verify",
+     "Usage: zqpack verify SETUP\n"
+     "\n"
+     "Runs the checks of the program proper in its order: the file's size, the\n"
+     "signature, the three checksums, the inflation and the reader's limits on\n"
+     "the table and the names.  On a failure prints the message the program's\n"
+     "box would show on standard output and exits with 1; exits with 0 when the\n"
+     "program would extract the setup.\n"},
+    {"extract",
+     "Usage: zqpack extract SETUP [-C DIR]\n"
+     "\n"
+     "Checks SETUP as 'verify' does and writes its files into DIR (default: the\n"
+     "current folder), created if needed.  A setup the program would refuse,\n"
+     "for example one with an entry name that is not a plain file name, writes\n"
+     "nothing; nothing is ever written outside DIR.  Blanks and dots at the end\n"
+     "of a name are dropped, as Windows does.\n"},
+};
+
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class HelpRequested {};
+
+struct OptionSpec {
+  const char* name;   // "--level"
+  const char* alias;  // "-o", or nullptr
+  bool takesValue;
+};
+
+struct Arguments {
+  std::vector<std::string> positionals;
+  std::map<std::string, std::string> values;
+  std::set<std::string> flags;
+
+  bool Has(const std::string& name) const { return values.count(name) != 0 || flags.count(name) != 0; }
+  std::string Value(const std::string& name, const std::string& fallback = "") const {
+    const auto it = values.find(name);
+    return it == values.end() ? fallback : it->second;
+  }
+};
+
+// The options of every command include -q and --help.
+Arguments Parse(const std::vector<std::string>& words, std::vector<OptionSpec> specs) {
+  specs.push_back({"--quiet", "-q", false});
+  specs.push_back({"--help", "-h", false});
+  Arguments args;
+  bool optionsEnded = false;
+  for (size_t i = 0; i < words.size(); ++i) {
+    const std::string& word = words[i];
+    if (optionsEnded || word.size() < 2 || word[0] != '-') {
+      args.positionals.push_back(word);
+      continue;
+    }
+    if (word == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    std::string name = word, inlineValue;
+    bool hasInlineValue = false;
+    const size_t equals = word.find('=');
+    if (word.compare(0, 2, "--") == 0 && equals != std::string::npos) {
+      name = word.substr(0, equals);
+      inlineValue = word.substr(equals + 1);
+      hasInlineValue = true;
+    }
+    const OptionSpec* spec = nullptr;
+    for (const OptionSpec& s : specs)
+      if (name == s.name || (s.alias != nullptr && name == s.alias)) spec = &s;
+    if (spec == nullptr) throw UsageError("unknown option '" + name + "'");
+    if (std::string(spec->name) == "--help") throw HelpRequested();
+    if (args.Has(spec->name)) throw UsageError(std::string(spec->name) + " is given twice");
+    if (!spec->takesValue) {
+      if (hasInlineValue) throw UsageError(std::string(spec->name) + " takes no value");
+      args.flags.insert(spec->name);
+      continue;
+    }
+    if (!hasInlineValue) {
+      if (i + 1 >= words.size()) throw UsageError(std::string(spec->name) + " needs a value");
+      inlineValue = words[++i];
+    }
+    args.values[spec->name] = inlineValue;
+  }
+  return args;
+}
+
+void ExpectPositionals(const Arguments& args, size_t count, const char* what) {
+  if (args.positionals.size() < count) throw UsageError(std::string("missing ") + what);
+  if (args.positionals.size() > count) throw UsageError("unexpected argument '" + args.positionals[count] + "'");
+}
+
+int ParseLevel(const Arguments& args) {
+  const std::string text = args.Value("--level", std::to_string(kDefaultLevel));
+  if (text.size() != 1 || text[0] < '0' || text[0] > '9') throw UsageError("--level takes 0 to 9, not '" + text + "'");
+  return text[0] - '0';
+}
+
+std::string Files(size_t count) { return std::to_string(count) + (count == 1 ? " file" : " files"); }
+
+bool EndsWithIni(const std::string& path) {
+  const std::string name = fs::path(path).filename().string();
+  return name.size() > 4 && EqualIgnoringCase(name.substr(name.size() - 4), ".ini");
+}
+
+std::vector<uint8_t> ChooseStub(const Arguments& args, bool quiet) {
+  if (args.Has("--stub")) return ReadStub(args.Value("--stub"));
+  const std::string arch = args.Value("--arch", kDefaultArch);
+  std::string source;
+  std::vector<uint8_t> stub = LoadDefaultStub(arch, &source);
+  if (!quiet) fprintf(stderr, "zqpack: program proper for %s: %s\n", arch.c_str(), source.c_str());
+  return stub;
+}
+
+void Summarise(bool quiet, const std::string& output, size_t files) {
+  if (quiet) return;
+  std::error_code ec;
+  printf("%s: %s, %llu bytes\n", output.c_str(), Files(files).c_str(),
+         static_cast<unsigned long long>(fs::file_size(output, ec)));
+}
+
+int Build(const std::vector<std::string>& words, bool quiet) {
+  const Arguments args = Parse(words, {{"--output", "-o", true},
+                                       {"--stub", nullptr, true},
+                                       {"--arch", nullptr, true},
+                                       {"--level", nullptr, true},
+                                       {"--force", nullptr, false},
+                                       {"--raw", nullptr, false}});
+  quiet = quiet || args.Has("--quiet");
+  if (!args.Has("--output")) throw UsageError("missing -o SETUP");
+  if (args.positionals.empty()) throw UsageError("missing Setup.ini or the files to pack");
+  if (args.Has("--arch") && args.Has("--stub")) throw UsageError("--arch and --stub exclude each other");
+  if (args.Has("--arch") && !IsKnownArch(args.Value("--arch")))
+    throw UsageError("--arch takes i686 or x86_64, not '" + args.Value("--arch") + "'");
+  const int level = ParseLevel(args);
+  const std::string output = args.Value("--output");
+  const bool fromSettings = args.positionals.size() == 1 && EndsWithIni(args.positionals[0]) && !args.Has("--raw");
+  if (args.Has("--force") && !fromSettings) throw UsageError("--force applies only to a build from a Setup.ini");
+
+  std::vector<PackItem> items;
+  if (fromSettings) {
+    const std::string& ini = args.positionals[0];
+    const SettingsCheck check = CheckSettings(ini);
+    for (const Finding& f : check.findings) fprintf(stderr, "%s\n", FormatFinding(ini, f).c_str());
+    const size_t errors = check.Count(Severity::Error);
+    if (errors > 0 && !args.Has("--force"))
+      throw ZqError(ini + ": " + std::to_string(errors) + (errors == 1 ? " error" : " errors") +
+                    ", no setup written (--force builds anyway)");
+    items = check.files;
+  } else {
+    for (const std::string& path : args.positionals) {
+      const std::string name = fs::path(path).filename().string();
+      for (const PackItem& item : items)
+        if (EqualIgnoringCase(item.name, name))
+          throw ZqError(path + ": a second file named " + name + " (the program keeps only the later one)");
+      items.push_back(PackItem{name, path, {}});
+    }
+  }
+
+  SetupWriter writer(ChooseStub(args, quiet), level);
+  for (PackItem& item : items) writer.Add(std::move(item));
+  {
+    ProgressBar bar("zqpack: packing", quiet);
+    writer.SetProgress(bar.Callback());
+    writer.WriteFile(output);
+    writer.SetProgress(nullptr);
+  }
+  Summarise(quiet, output, items.size());
+  return kExitOk;
+}
+
+int Check(const std::vector<std::string>& words, bool quiet) {
+  const Arguments args = Parse(words, {});
+  quiet = quiet || args.Has("--quiet");
+  ExpectPositionals(args, 1, "Setup.ini");
+  const std::string& ini = args.positionals[0];
+  const SettingsCheck check = CheckSettings(ini);
+  for (const Finding& f : check.findings) printf("%s\n", FormatFinding(ini, f).c_str());
+  const size_t errors = check.Count(Severity::Error);
+  const size_t warnings = check.Count(Severity::Warning);
+  if (!quiet)
+    printf("%s: %zu %s, %zu %s\n", ini.c_str(), errors, errors == 1 ? "error" : "errors", warnings,
+           warnings == 1 ? "warning" : "warnings");
+  return errors > 0 ? kExitBad : kExitOk;
+}
+
+// A refused setup: the box's text on stdout, one line for people on stderr.
+int Refuse(const std::string& setup, const Verdict& verdict) {
+  printf("%s\n", verdict.text.c_str());
+  fprintf(stderr, "zqpack: %s: the program refuses this setup: %s\n", setup.c_str(), verdict.reason.c_str());
+  return kExitBad;
+}
+
+// The program's checks on a setup, with a bar while they run; the bar is
+// gone before anything else is printed.
+const SetupReport& RunChecks(SetupReader& reader, const char* label, bool quiet) {
+  ProgressBar bar(label, quiet);
+  reader.SetProgress(bar.Callback());
+  const SetupReport& report = reader.Check();
+  reader.SetProgress(nullptr);
+  return report;
+}
+
+// The reading commands take one SETUP and the given options.
+Arguments ParseReadCommand(const std::vector<std::string>& words, std::vector<OptionSpec> specs, bool* quiet) {
+  Arguments args = Parse(words, std::move(specs));
+  *quiet = *quiet || args.Has("--quiet");
+  ExpectPositionals(args, 1, "SETUP");
+  return args;
+}
+
+int Verify(const std::vector<std::string>& words, bool quiet) {
+  const Arguments args = ParseReadCommand(words, {}, &quiet);
+  const std::string& setup = args.positionals[0];
+  SetupReader reader(setup, TemporaryDirectory());
+  const SetupReport& report = RunChecks(reader, "zqpack: verifying", quiet);
+  if (!report.verdict.accepted()) return Refuse(setup, report.verdict);
+  if (!quiet)
+    printf("%s: the program extracts it: %s, %llu bytes\n", setup.c_str(), Files(report.table.size()).c_str(),
+           static_cast<unsigned long long>(report.inflatedBytes));
+  return kExitOk;
+}
+
+std::string ChecksumState(bool computed, uint32_t stored, uint32_t actual) {
+  char text[64];
+  if (!computed)
+    snprintf(text, sizeof text, "0x%08X  not checked", static_cast<unsigned>(stored));
+  else if (stored == actual)
+    snprintf(text, sizeof text, "0x%08X  ok", static_cast<unsigned>(stored));
+  else
+    snprintf(text, sizeof text, "0x%08X  WRONG (computed 0x%08X)", static_cast<unsigned>(stored),
+             static_cast<unsigned>(actual));
+  return text;
+}
+
+int List(const std::vector<std::string>& words, bool quiet) {
+  const Arguments args = ParseReadCommand(words, {}, &quiet);
+  const std::string& setup = args.positionals[0];
+  SetupReader reader(setup, TemporaryDirectory());
+  const SetupReport& r = RunChecks(reader, "zqpack: reading", quiet);
+  const PayloadHeader& h = r.header;
+  printf("setup            %s, %llu bytes\n", setup.c_str(), static_cast<unsigned long long>(r.fileBytes));
+  if (r.headerRead) {
+    printf("signature        0x%08X  %s\n", static_cast<unsigned>(h.Signature),
+           h.Signature == kPayloadSignature ? "ok" : "WRONG");
+    printf("CompressedSize   %u\n", static_cast<unsigned>(h.CompressedSize));
+    printf("InflatedSize     %u%s\n", static_cast<unsigned>(h.InflatedSize),
+           r.inflated && r.inflatedBytes != h.InflatedSize
+               ? ("  (the stream yields " + std::to_string(r.inflatedBytes) + ")").c_str()
+               : "");
+    printf("EntryCount       %d\n", static_cast<int>(h.EntryCount));
+    printf("StubChecksum     %s\n", ChecksumState(r.stubChecked, h.StubChecksum, r.stubChecksum).c_str());
+    printf("TableChecksum    %s\n", ChecksumState(r.tableRead, h.TableChecksum, r.tableChecksum).c_str());
+    printf("DataChecksum     %s\n", ChecksumState(r.inflated, h.DataChecksum, r.dataChecksum).c_str());
+  }
+  if (r.verdict.accepted()) {
+    printf("verdict          the program extracts it\n");
+  } else {
+    std::string oneLine = r.verdict.text;
+    for (char& c : oneLine)
+      if (c == '\n') c = ' ';
+    printf("verdict          refused: %s (%s)\n", oneLine.c_str(), r.verdict.reason.c_str());
+  }
+  if (!r.table.empty()) {
+    printf("\n%6s  %-32s %12s %12s\n", "#", "name", "offset", "size");
+    for (size_t i = 0; i < r.table.size(); ++i) {
+      const std::string name = i < r.names.size() ? r.names[i] : "?";
+      printf("%6zu  %-32s %12u %12u\n", i + 1, name.c_str(), static_cast<unsigned>(r.table[i].DataOffset),
+             static_cast<unsigned>(r.table[i].DataSize));
+    }
+  }
+  return r.verdict.accepted() ? kExitOk : kExitBad;
+}
+
+int Extract(const std::vector<std::string>& words, bool quiet) {
+  const Arguments args = ParseReadCommand(words, {{"--directory", "-C", true}}, &quiet);
+  const std::string& setup = args.positionals[0];
+  const std::string dir = args.Value("--directory", ".");
+  File::OpenForReading(setup);  // a missing setup is reported before DIR is made
+  // The levels of DIR that this run makes, deepest last: removed again when
+  // the setup is refused, so that a refusal leaves no trace.
+  std::vector<fs::path> made;
+  std::error_code ec;
+  for (fs::path level = fs::absolute(dir); !level.empty() && !fs::exists(level, ec); level = level.parent_path())
+    made.insert(made.begin(), level);
+  fs::create_directories(dir, ec);
+  if (ec) throw ZqError("cannot create " + dir + ": " + ec.message());
+  SetupReader reader(setup, dir);
+  const SetupReport& report = RunChecks(reader, "zqpack: extracting", quiet);
+  if (!report.verdict.accepted()) {
+    for (auto level = made.rbegin(); level != made.rend(); ++level) fs::remove(*level, ec);
+    return Refuse(setup, report.verdict);
+  }
+  const std::vector<std::string> written = reader.ExtractTo(dir);
+  if (!quiet) printf("%s: %s written into %s\n", setup.c_str(), Files(written.size()).c_str(), dir.c_str());
+  return kExitOk;
+}
+
+void PrintVersion() {
+  printf("zqpack 1.0\n");
+  for (const BuiltInStub& stub : kBuiltInStubs) {
+    if (stub.size != 0)
+      printf("program proper %s: built in\n", stub.arch);
+    else
+      printf("program proper %s: not built in; looked for as zqstub-%s.exe beside zqpack\n", stub.arch, stub.arch);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  RemovePartialOutputOnInterrupt();
+  std::vector<std::string> words(argv + 1, argv + argc);
+  bool quiet = false;
+  while (!words.empty() && (words[0] == "-q" || words[0] == "--quiet")) {
+    quiet = true;
+    words.erase(words.begin());
+  }
+  if (words.empty()) {
+    fprintf(stderr, "zqpack: missing command (see zqpack --help)\n");
+    return kExitUsage;
+  }
+  const std::string command = words[0];
+  if (command == "--help" || command == "-h" || command == "help") {
+    printf("%s", kToolHelp);
+    return kExitOk;
+  }
+  if (command == "--version") {
+    PrintVersion();
+    return kExitOk;
+  }
+  words.erase(words.begin());
+  using Handler = int (*)(const std::vector<std::string>&, bool);
+  const std::map<std::string, Handler> handlers = {
+      {"build", Build}, {"check", Check}, {"list", List}, {"verify", Verify}, {"extract", Extract}};
+  const auto handler = handlers.find(command);
+  if (handler == handlers.end()) {
+    fprintf(stderr, "zqpack: unknown command '%s' (see zqpack --help)\n", command.c_str());
+    return kExitUsage;
+  }
+  try {
+    return handler->second(words, quiet);
+  } catch (const HelpRequested&) {
+    printf("%s", kCommandHelp.at(command));
+    return kExitOk;
+  } catch (const UsageError& e) {
+    fprintf(stderr, "zqpack %s: %s (see zqpack %s --help)\n", command.c_str(), e.what(), command.c_str());
+    return kExitUsage;
+  } catch (const std::exception& e) {
+    fprintf(stderr, "zqpack %s: %s\n", command.c_str(), e.what());
+    return kExitBad;
+  }
+}
