@@ -27,14 +27,5 @@ static void InitHeaderPage(HWND page) {
 }
 
 INT_PTR CALLBACK HeaderPageProc(HWND page, UINT message, WPARAM wParam, LPARAM) {
-  switch (message) {
-    case WM_INITDIALOG:
-      InitHeaderPage(page);
-      return FALSE;
-    case WM_DESTROY:
-      DeletePageStyle(HeaderStyle);
-      return FALSE;
-  }
-  const INT_PTR brush = AnswerColorMessage(HeaderStyle, message, wParam);
-  return brush == -1 ? FALSE : brush;
+  return AnswerPageMessage(&HeaderStyle, InitHeaderPage, page, message, wParam);
 }

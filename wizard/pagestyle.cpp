@@ -33,19 +33,23 @@ SIZE LimitedBitmapSize(HBITMAP bitmap, LONG maxWidth, LONG maxHeight) {
   return size;
 }
 
-INT_PTR AnswerColorMessage(const PageStyle& style, UINT message, WPARAM wParam) {
-  if (message == WM_CTLCOLORSTATIC) {
-    HDC dc = reinterpret_cast<HDC>(wParam);
-    SetTextColor(dc, kBlack);
-    SetBkColor(dc, kWhite);
-  } else if (message != WM_CTLCOLORDLG) {
-    return -1;
+INT_PTR AnswerPageMessage(PageStyle* style, void (*init)(HWND page), HWND page, UINT message, WPARAM wParam) {
+  switch (message) {
+    case WM_INITDIALOG:
+      init(page);
+      return FALSE;
+    case WM_CTLCOLORSTATIC:
+      SetTextColor(reinterpret_cast<HDC>(wParam), kBlack);
+      SetBkColor(reinterpret_cast<HDC>(wParam), kWhite);
+      return reinterpret_cast<INT_PTR>(style->Background);
+    case WM_CTLCOLORDLG:
+      return reinterpret_cast<INT_PTR>(style->Background);
+    case WM_DESTROY:
+      // The handles stay as they are: a page exists once per run.
+      if (style->TitleFont != nullptr) DeleteObject(style->TitleFont);
+      if (style->Background != nullptr) DeleteObject(style->Background);
+      if (style->Bitmap != nullptr) DeleteObject(style->Bitmap);
+      return FALSE;
   }
-  return reinterpret_cast<INT_PTR>(style.Background);
-}
-
-void DeletePageStyle(const PageStyle& style) {
-  if (style.TitleFont != nullptr) DeleteObject(style.TitleFont);
-  if (style.Background != nullptr) DeleteObject(style.Background);
-  if (style.Bitmap != nullptr) DeleteObject(style.Bitmap);
+  return FALSE;
 }

@@ -26,9 +26,7 @@ bool LoadPageBitmap(const char* key, char* value, int capacity, PageStyle* style
 // The bitmap's size in pixels, each side cut to its limit.
 SIZE LimitedBitmapSize(HBITMAP bitmap, LONG maxWidth, LONG maxHeight);
 
-// Answers WM_CTLCOLORDLG and WM_CTLCOLORSTATIC (black on white); -1 for any
-// other message, which the page then handles itself.
-INT_PTR AnswerColorMessage(const PageStyle& style, UINT message, WPARAM wParam);
-
-// Deletes the font, the brush and the bitmap, in that order, where present.
-void DeletePageStyle(const PageStyle& style);
+// The dialog procedure both pages share: WM_INITDIALOG runs init and sets no
+// focus; WM_CTLCOLORDLG and WM_CTLCOLORSTATIC paint black on white;
+// WM_DESTROY deletes the font, the brush and the bitmap, where present.
+INT_PTR AnswerPageMessage(PageStyle* style, void (*init)(HWND page), HWND page, UINT message, WPARAM wParam);

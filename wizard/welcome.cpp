@@ -40,14 +40,5 @@ static void InitWelcomePage(HWND page) {
 }
 
 INT_PTR CALLBACK WelcomePageProc(HWND page, UINT message, WPARAM wParam, LPARAM) {
-  switch (message) {
-    case WM_INITDIALOG:
-      InitWelcomePage(page);
-      return FALSE;
-    case WM_DESTROY:
-      DeletePageStyle(WelcomeStyle);
-      return FALSE;
-  }
-  const INT_PTR brush = AnswerColorMessage(WelcomeStyle, message, wParam);
-  return brush == -1 ? FALSE : brush;
+  return AnswerPageMessage(&WelcomeStyle, InitWelcomePage, page, message, wParam);
 }
