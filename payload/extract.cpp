@@ -50,10 +50,19 @@ static voidpf ZlibAlloc(voidpf, uInt items, uInt size) {
 }
 static void ZlibFree(voidpf, voidpf block) { GlobalFree(block); }
 
+// Reads up to `want` bytes.  A ReadFile that meets the end of the file
+// succeeds without setting an error code, so the code is cleared first: a
+// short read then reports 00000000, not whatever an earlier call left.
+static bool ReadSome(HANDLE file, void* buffer, DWORD want, DWORD* got) {
+  *got = 0;
+  SetLastError(0);
+  return ReadFile(file, buffer, want, got, nullptr) != FALSE;
+}
+
 // A read that must yield every byte asked for; a short one is a failure.
 static bool ReadExactly(HANDLE file, void* buffer, DWORD bytes) {
-  DWORD got = 0;
-  return ReadFile(file, buffer, bytes, &got, nullptr) && got == bytes;
+  DWORD got;
+  return ReadSome(file, buffer, bytes, &got) && got == bytes;
 }
 
 // Positions at an unsigned 32-bit offset from the start of the file.
@@ -139,9 +148,9 @@ static bool InflateToDataFile(RunResources* run, const PayloadHeader& header) {
                                         ProgressDialogProc, 0);
   while (remaining > 0) {
     const DWORD want = remaining < kInputChunkBytes ? remaining : kInputChunkBytes;
-    DWORD got = 0;
+    DWORD got;
     // A file that ends before CompressedSize bytes fails here, never waits.
-    if (!ReadFile(run->OwnFile, run->WorkBuffer, want, &got, nullptr) || got == 0)
+    if (!ReadSome(run->OwnFile, run->WorkBuffer, want, &got) || got == 0)
       return RecordFailure(MSG_READ_INSTALLER, GetLastError());
     stream.next_in = run->WorkBuffer;
     stream.avail_in = got;
@@ -160,8 +169,8 @@ static bool CreateEntryFile(RunResources* run, const PayloadEntry& entry) {
   if (!NameSpanFitsLimits(entry)) return RecordCorruption(MSG_INVALID_DATA);
   const DWORD span = entry.DataOffset - entry.NameOffset;
   SeekTo(run->DataFile, entry.NameOffset);
-  DWORD got = 0;
-  if (!ReadFile(run->DataFile, run->WorkBuffer, span, &got, nullptr))
+  DWORD got;
+  if (!ReadSome(run->DataFile, run->WorkBuffer, span, &got))
     return RecordFailure(MSG_READ_TEMPORARY, GetLastError());
   const char* name = reinterpret_cast<const char*>(run->WorkBuffer);
   // The name must end inside what was read, and may only name a file in the
@@ -179,8 +188,8 @@ static bool CopyEntryData(RunResources* run, const PayloadEntry& entry) {
   SeekTo(run->DataFile, entry.DataOffset);
   for (uint32_t left = entry.DataSize; left > 0;) {
     const DWORD want = left < kSplitChunkBytes ? left : kSplitChunkBytes;
-    DWORD got = 0;
-    if (!ReadFile(run->DataFile, run->WorkBuffer, want, &got, nullptr) || got == 0)
+    DWORD got;
+    if (!ReadSome(run->DataFile, run->WorkBuffer, want, &got) || got == 0)
       return RecordFailure(MSG_READ_TEMPORARY, GetLastError());
     left -= got;
     DWORD written = 0;

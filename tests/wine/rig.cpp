@@ -863,11 +863,18 @@ Outcome Drive(const Launch& launch) {
     fs::create_directories(launch.temp);
     argv.insert(argv.end(), {"--temp", WinPath(launch.temp)});
   }
+  // Wine's loader takes DLL overrides from the Unix environment a process
+  // starts with, not from the Windows environment the driver hands the
+  // setup: overrides go into the driver's own environment, which the setup
+  // inherits.
+  std::vector<std::string> driverEnv = rig.Environment(launch.arch);
   for (const auto& [name, value] : launch.env) {
-    std::string text = value;
-    if (name == "WINEDLLOVERRIDES" && !value.empty())
-      text = std::string(kDllOverrides) + ";" + value;
-    argv.insert(argv.end(), {"--env", name + "=" + text});
+    if (name == "WINEDLLOVERRIDES") {
+      for (std::string& entry : driverEnv)
+        if (entry.rfind("WINEDLLOVERRIDES=", 0) == 0 && !value.empty()) entry += ";" + value;
+      continue;
+    }
+    argv.insert(argv.end(), {"--env", name + "=" + value});
   }
   switch (launch.appPaths.kind) {
     case AppPaths::Kind::Keep: break;
@@ -886,7 +893,7 @@ Outcome Drive(const Launch& launch) {
   Clock::time_point start = Clock::now();
   bool hardStop = false;
   run.driverStatus = Collect(
-      Spawn(argv, rig.Environment(launch.arch), fs::path(), true), kDriverHardLimitSeconds,
+      Spawn(argv, driverEnv, fs::path(), true), kDriverHardLimitSeconds,
       &run.stderrText,
       [&](const std::string& line) {
         run.lines.push_back(line);
