@@ -38,8 +38,11 @@ static bool IsReservedDeviceName(const char* name) {
   for (const char* device : kDevices)
     if (BaseIs(name, base, device)) return true;
   if (base == 4) {
-    const char digit = name[3];
-    if (digit >= '1' && digit <= '9' && (BaseIs(name, 3, "COM") || BaseIs(name, 3, "LPT"))) return true;
+    // COM1-COM9 and LPT1-LPT9, and with the superscript digits 1, 2 and 3 of
+    // the ANSI code page (0xB9, 0xB2, 0xB3), which Windows reserves too.
+    const unsigned char digit = static_cast<unsigned char>(name[3]);
+    const bool isDigit = (digit >= '1' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
+    if (isDigit && (BaseIs(name, 3, "COM") || BaseIs(name, 3, "LPT"))) return true;
   }
   return false;
 }

@@ -45,6 +45,7 @@ TEST(PlainFileName, RefusesFoldersDrivesStreamsAndDevices) {
   for (const char* name :
        {"",    ".",        "..",  " ",   "...",  ". .",      "..\\x", "a\\b",     "a/b",     "../evil",
         "C:x", "x:stream", "a*b", "a?b", "a\"b", "a<b",      "a>b",   "a|b",      "a\tb",    "\x1f",
-        "CON", "con.txt",  "Nul", "aux", "PRN ", "AUX .txt", "COM1",  "lpt9.log", "Com5.cab"})
+        "CON", "con.txt",  "Nul", "aux", "PRN ", "AUX .txt", "COM1",  "lpt9.log", "Com5.cab",
+        "COM\xB9", "lpt\xB2.txt", "Com\xB3"})
     EXPECT_FALSE(IsPlainFileName(name)) << '"' << name << '"';
 }

@@ -38,6 +38,11 @@ TEST(SettingsReader, GivesNoForWhatIsMissingAndEmptyForAnEmptyValue) {
   EXPECT_FALSE(ReadSetting(ini, "other", "empty", 256).present);
 }
 
+TEST(SettingsReader, AZeroByteEndsTheValueAsTheProgramSeesIt) {
+  const IniFile ini = IniFile::Parse(std::string("[ZQINSTALLER]\nHeadBitmap=head.bmp\0/../x\n", 40));
+  EXPECT_EQ(Value(ini, "ZQINSTALLER", "HeadBitmap"), "head.bmp");
+}
+
 TEST(SettingsReader, DropsOnePairOfMatchingQuotes) {
   const IniFile ini = IniFile::Parse("[s]\na=\"quoted\"\nb='single'\nc=\"unmatched\n");
   EXPECT_EQ(Value(ini, "s", "a"), "quoted");

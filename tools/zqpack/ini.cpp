@@ -1,5 +1,7 @@
 #include "ini.h"
 
+#include <algorithm>
+
 #include "app/messages.h"
 #include "errors.h"
 #include "fileio.h"
@@ -77,6 +79,8 @@ Setting ReadSetting(const IniFile& ini, const std::string& section, const std::s
   const std::optional<std::string> stored = ini.Find(section, key);
   setting.present = stored.has_value();
   setting.value = stored ? *stored : std::string(Texts[TXT_NO]);
+  // The program receives each value as a C string: a zero byte ends it.
+  setting.value.resize(std::min(setting.value.size(), setting.value.find('\0')));
   setting.storedLength = setting.value.size();
   if (setting.value.size() > capacity - 1) setting.value.resize(capacity - 1);
   return setting;
