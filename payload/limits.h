@@ -25,6 +25,7 @@ bool NameIsTerminated(const char* nameBytes, uint32_t spanBytes);
 // allowed: Windows drops them inside the same folder.
 bool IsPlainFileName(const char* name);
 
-// InflatedTotal x 100 / InflatedSize, exact for every pair of 32-bit sizes
-// (64-bit arithmetic).  inflatedSize must not be 0.
+// InflatedTotal x 100 / InflatedSize, computed in 64 bits so no 32-bit size
+// overflows it; a quotient beyond 32 bits (a size understated more than 42
+// times) comes back cut to its low 32 bits.  inflatedSize must not be 0.
 uint32_t ProgressPercent(uint32_t inflatedTotal, uint32_t inflatedSize);
