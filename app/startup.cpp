@@ -18,8 +18,14 @@ void CutAppMgrDir() {
 
 // Steps 4 to 6.  A folder of that name that exists already is taken over.
 static bool CreateWorkspace() {
-  GetTempPathA(kPathChars, WorkspaceDir);
+  const DWORD tempChars = GetTempPathA(kPathChars, WorkspaceDir);
   FormatWorkspaceName(ScratchPath, GetTickCount());
+  // A temporary folder that cannot be had (the call failed, or its path is
+  // too long for the buffer) is never replaced by the current folder, where
+  // the Workspace would land beside whatever the user keeps there.
+  if (tempChars == 0 || tempChars >= static_cast<DWORD>(kPathChars))
+    return RecordFailure(MSG_CREATE_DIRECTORY, tempChars == 0 ? GetLastError() : ERROR_FILENAME_EXCED_RANGE,
+                         ScratchPath);
   if (!AppendPath(WorkspaceDir, ScratchPath))
     return RecordFailure(MSG_CREATE_DIRECTORY, ERROR_FILENAME_EXCED_RANGE, WorkspaceDir);
   if (!CreateDirectoryA(WorkspaceDir, nullptr)) {

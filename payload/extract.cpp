@@ -65,6 +65,15 @@ static bool ReadExactly(HANDLE file, void* buffer, DWORD bytes) {
   return ReadSome(file, buffer, bytes, &got) && got == bytes;
 }
 
+// Writes every byte given.  A short write would leave a silently short
+// file, so it fails like a failed write; the code is cleared first, so that
+// a short write without an error reports 00000000.
+static bool WriteAll(HANDLE file, const void* bytes, DWORD count) {
+  DWORD written = 0;
+  SetLastError(0);
+  return WriteFile(file, bytes, count, &written, nullptr) && written == count;
+}
+
 // Positions at an unsigned 32-bit offset from the start of the file.
 static void SeekTo(HANDLE file, uint32_t offset) {
   LONG high = 0;
@@ -117,8 +126,7 @@ static bool InflateChunk(RunResources* run, z_stream* stream, const PayloadHeade
     // The size divides the progress count: data behind a size of 0 is refused.
     if (header.InflatedSize == 0) return RecordCorruption(MSG_INVALID_DATA);
     *running = PayloadChecksum(*running, output, produced);
-    DWORD written = 0;
-    if (!WriteFile(run->DataFile, output, produced, &written, nullptr) || written != produced)
+    if (!WriteAll(run->DataFile, output, produced))
       return RecordFailure(MSG_WRITE_FILE, GetLastError(), ScratchPath);
     InflatedTotal += produced;
     SendMessageA(run->ProgressWnd, PM_SETPOS, ProgressPercent(InflatedTotal, header.InflatedSize), 0);
@@ -192,9 +200,7 @@ static bool CopyEntryData(RunResources* run, const PayloadEntry& entry) {
     if (!ReadSome(run->DataFile, run->WorkBuffer, want, &got) || got == 0)
       return RecordFailure(MSG_READ_TEMPORARY, GetLastError());
     left -= got;
-    DWORD written = 0;
-    // A short write would leave a silently short file: it fails like any write.
-    if (!WriteFile(run->OutFile, run->WorkBuffer, got, &written, nullptr) || written != got)
+    if (!WriteAll(run->OutFile, run->WorkBuffer, got))
       return RecordFailure(MSG_WRITE_FILE, GetLastError(), ScratchPath);
   }
   CloseOnce(&run->OutFile);
