@@ -235,13 +235,10 @@ TEST_P(ExtractionValidity, TableTheFileCannotHoldIsRefused) {
 }
 
 // The file ends before CompressedSize bytes were read: refused at once (the
-// driver's wait is 15 s), the data file gone.
-//
-// FAILS until the program is mended: the read that meets the end of the file
-// succeeds without setting an error code, so the box shows whatever an earlier
-// call left behind; under Wine, painting the progress bar leaves 5, and the
-// box reads "Error Code: 00000005" (Access is denied) where zqpack verify
-// prints 00000000.
+// driver's wait is 15 s), the data file gone.  The read that meets the end of
+// the file succeeds without an error code: the box shows 00000000, as zqpack
+// verify does, never a code an earlier call left behind (painting the
+// progress bar leaves 5 under Wine).
 TEST_P(ExtractionValidity, CompressedSizeBeyondTheFileIsRefused) {
   SetupSpec spec = Sample();
   spec.compressedSize = static_cast<uint32_t>(zqfixture::BuildSetup(spec).size());
