@@ -60,17 +60,17 @@ std::vector<uint8_t> HeaderTableNames(const std::vector<Entry>& entries, int32_t
 }
 
 // setup_reader: the flags byte and everything behind the program proper.
-std::vector<uint8_t> ReaderInput(uint8_t flags, const zqfixture::SetupSpec& spec) {
-  const std::vector<uint8_t> setup = zqfixture::BuildSetup(spec);
+std::vector<uint8_t> ReaderInput(uint8_t flags, const zqfixture::SetupRecipe& recipe) {
+  const std::vector<uint8_t> setup = zqfixture::BuildSetup(recipe);
   std::vector<uint8_t> input{flags};
   input.insert(input.end(), setup.begin() + kStubBytes, setup.end());
   return input;
 }
 
-zqfixture::SetupSpec Spec(std::vector<Entry> entries) {
-  zqfixture::SetupSpec spec;
-  spec.entries = std::move(entries);
-  return spec;
+zqfixture::SetupRecipe Recipe(std::vector<Entry> entries) {
+  zqfixture::SetupRecipe recipe;
+  recipe.entries = std::move(entries);
+  return recipe;
 }
 
 void PayloadLimitsSeeds() {
@@ -95,7 +95,7 @@ void CabListSeeds() {
 
 void SetupReaderSeeds() {
   const std::string t = "setup_reader";
-  Seed(t, "valid", ReaderInput(0, Spec(TinyEntries())));
+  Seed(t, "valid", ReaderInput(0, Recipe(TinyEntries())));
   // The harness deflates the data behind the table and computes the sums.
   const uint8_t rebuild = kFixStubChecksum | kFixTableChecksum | kFixDataChecksum | kDeflateBody;
   std::vector<uint8_t> plain{rebuild};
@@ -104,14 +104,14 @@ void SetupReaderSeeds() {
   Seed(t, "valid-rebuilt", plain);
   plain[0] = static_cast<uint8_t>(rebuild | kLongBody | 3 << kLevelShift);
   Seed(t, "valid-rebuilt-long", plain);
-  Seed(t, "hostile-names", ReaderInput(0, Spec(HostileEntries())));
-  zqfixture::SetupSpec cut = Spec(TinyEntries());
+  Seed(t, "hostile-names", ReaderInput(0, Recipe(HostileEntries())));
+  zqfixture::SetupRecipe cut = Recipe(TinyEntries());
   cut.cutTo = kTableOffset + 5 * kEntryBytes + 40;
   Seed(t, "cut-in-stream", ReaderInput(0, cut));
-  zqfixture::SetupSpec trailer = Spec(TinyEntries());
+  zqfixture::SetupRecipe trailer = Recipe(TinyEntries());
   trailer.wrongZlibTrailer = true;
   Seed(t, "wrong-trailer", ReaderInput(0, trailer));
-  zqfixture::SetupSpec past = Spec(TinyEntries());
+  zqfixture::SetupRecipe past = Recipe(TinyEntries());
   past.table = zqfixture::LayOutTable(past.entries);
   past.table->back().DataSize += 1;
   Seed(t, "contents-past-data", ReaderInput(0, past));

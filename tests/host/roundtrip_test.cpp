@@ -44,9 +44,9 @@ void RoundTrip(const TestFolder& dir, const std::vector<Entry>& entries, const s
 }
 
 void WriteSetup(const TestFolder& dir, const std::vector<Entry>& entries) {
-  zqfixture::SetupSpec spec;
-  spec.entries = entries;
-  WriteFileBytes(dir.Path("setup.exe"), zqfixture::BuildSetup(spec));
+  zqfixture::SetupRecipe recipe;
+  recipe.entries = entries;
+  WriteFileBytes(dir.Path("setup.exe"), zqfixture::BuildSetup(recipe));
 }
 
 }  // namespace
@@ -84,7 +84,7 @@ TEST(PackerRoundTrip, FromSetupIniInPackingOrder) {
   EXPECT_EQ(build.err, "") << "the sample draws no warning";
 
   // The sample's entries are in packing order: license, body, head, Setup.ini, CAB.
-  zqfixture::SetupSpec expected;
+  zqfixture::SetupRecipe expected;
   expected.entries = sample;
   expected.level = 9;
   EXPECT_TRUE(ReadFileBytes(dir.Path("setup.exe")) == zqfixture::BuildSetup(expected))
@@ -138,10 +138,10 @@ TEST(SetupExtract, WritesEntriesAsTheProgramDoes) {
 
 TEST(SetupExtract, RefusesADamagedSetupWithTheProgramsMessage) {
   TestFolder dir;
-  zqfixture::SetupSpec spec;
-  spec.entries = zqfixture::SampleEntries();
-  spec.dataChecksum = 1;
-  WriteFileBytes(dir.Path("setup.exe"), zqfixture::BuildSetup(spec));
+  zqfixture::SetupRecipe recipe;
+  recipe.entries = zqfixture::SampleEntries();
+  recipe.dataChecksum = 1;
+  WriteFileBytes(dir.Path("setup.exe"), zqfixture::BuildSetup(recipe));
   fs::create_directories(dir.Path("out"));
   const RunResult run = dir.Run({"extract", dir.Path("setup.exe"), "-C", dir.Path("out")});
   EXPECT_EQ(run.exitCode, 1) << Describe(run);

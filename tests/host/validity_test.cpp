@@ -11,129 +11,129 @@
 #include "support.h"
 
 using zqfixture::Entry;
-using zqfixture::SetupSpec;
+using zqfixture::SetupRecipe;
 
 namespace {
 
 struct DamageCase {
   const char* name;
-  std::function<void(SetupSpec&)> damage;
+  std::function<void(SetupRecipe&)> damage;
   MessageId message;  // MSG_COUNT: the program extracts the setup
 };
 
 // The sample's stream, for cases that change it or its size.
-std::vector<uint8_t> SampleStream(const SetupSpec& spec) {
-  return zqfixture::ZlibStream(zqfixture::LayOutData(spec.entries), spec.level);
+std::vector<uint8_t> SampleStream(const SetupRecipe& recipe) {
+  return zqfixture::ZlibStream(zqfixture::LayOutData(recipe.entries), recipe.level);
 }
 
-void SecondEntryNamed(SetupSpec& s, const std::string& name) { s.entries[1].name = name; }
+void SecondEntryNamed(SetupRecipe& s, const std::string& name) { s.entries[1].name = name; }
 
 const DamageCase kCases[] = {
-    {"FileOf32808Bytes", [](SetupSpec& s) { s.cutTo = 32808; }, MSG_BAD_FILE_SIZE},
-    {"FileOf32809BytesPassesTheSizeTest", [](SetupSpec& s) { s.cutTo = 32809; }, MSG_READ_INSTALLER},
-    {"SignatureZqiFollowedByNonZero", [](SetupSpec& s) { s.signature = 0x0149515A; }, MSG_BAD_SIGNATURE},
+    {"FileOf32808Bytes", [](SetupRecipe& s) { s.cutTo = 32808; }, MSG_BAD_FILE_SIZE},
+    {"FileOf32809BytesPassesTheSizeTest", [](SetupRecipe& s) { s.cutTo = 32809; }, MSG_READ_INSTALLER},
+    {"SignatureZqiFollowedByNonZero", [](SetupRecipe& s) { s.signature = 0x0149515A; }, MSG_BAD_SIGNATURE},
     {"StubByteChanged",
-     [](SetupSpec& s) {
+     [](SetupRecipe& s) {
        s.stubChanges = {{20000, 0x01}};
      },
      MSG_BAD_STUB_CRC},
-    {"NegativeEntryCount", [](SetupSpec& s) { s.entryCount = -1; }, MSG_INVALID_DATA},
-    {"EntryCount10923", [](SetupSpec& s) { s.entryCount = 10923; }, MSG_INVALID_DATA},
+    {"NegativeEntryCount", [](SetupRecipe& s) { s.entryCount = -1; }, MSG_INVALID_DATA},
+    {"EntryCount10923", [](SetupRecipe& s) { s.entryCount = 10923; }, MSG_INVALID_DATA},
     {"TableTheFileCannotHold",
-     [](SetupSpec& s) {
+     [](SetupRecipe& s) {
        s.entries = {{"a.txt", zqfixture::Bytes("a"), false}};
        s.entryCount = 10922;
      },
      MSG_READ_INSTALLER},
     {"TableByteChanged",
-     [](SetupSpec& s) {
+     [](SetupRecipe& s) {
        s.tableChanges = {{13, 0x80}};
      },
      MSG_BAD_TABLE_CRC},
     {"CompressedSizeBeyondTheFile",
-     [](SetupSpec& s) {
+     [](SetupRecipe& s) {
        s.stream = SampleStream(s);
        s.compressedSize = static_cast<uint32_t>(s.stream->size() + 1);
      },
      MSG_READ_INSTALLER},
-    {"WrongZlibTrailerWithMatchingDataChecksum", [](SetupSpec& s) { s.wrongZlibTrailer = true; }, MSG_EXTRACT_FAILED},
+    {"WrongZlibTrailerWithMatchingDataChecksum", [](SetupRecipe& s) { s.wrongZlibTrailer = true; }, MSG_EXTRACT_FAILED},
     {"WrongZlibHeader",
-     [](SetupSpec& s) {
+     [](SetupRecipe& s) {
        s.stream = SampleStream(s);
        (*s.stream)[1] ^= 0x01;
      },
      MSG_EXTRACT_FAILED},
-    {"ReservedDeflateBlockType", [](SetupSpec& s) { s.stream = {0x78, 0x9C, 0xFF, 0xFF, 0, 0, 0, 0}; },
+    {"ReservedDeflateBlockType", [](SetupRecipe& s) { s.stream = {0x78, 0x9C, 0xFF, 0xFF, 0, 0, 0, 0}; },
      MSG_EXTRACT_FAILED},
     {"PresetDictionary",
-     [](SetupSpec& s) {
+     [](SetupRecipe& s) {
        s.stream = zqfixture::ZlibStreamWithDictionary(zqfixture::LayOutData(s.entries), zqfixture::Bytes("dict"));
      },
      MSG_EXTRACT_FAILED},
-    {"DataChecksumWrong", [](SetupSpec& s) { s.dataChecksum = 0x12345678; }, MSG_BAD_DATA_CRC},
+    {"DataChecksumWrong", [](SetupRecipe& s) { s.dataChecksum = 0x12345678; }, MSG_BAD_DATA_CRC},
     {"StreamEndsBeforeItsEnd",  // inflate only runs dry; the checksum finds it
-     [](SetupSpec& s) {
+     [](SetupRecipe& s) {
        s.stream = SampleStream(s);
        s.stream->resize(s.stream->size() / 2);
      },
      MSG_BAD_DATA_CRC},
-    {"InflatedSizeZeroWithData", [](SetupSpec& s) { s.inflatedSize = 0; }, MSG_INVALID_DATA},
+    {"InflatedSizeZeroWithData", [](SetupRecipe& s) { s.inflatedSize = 0; }, MSG_INVALID_DATA},
     {"EntryReachesPastTheData",
-     [](SetupSpec& s) {
+     [](SetupRecipe& s) {
        s.table = zqfixture::LayOutTable(s.entries);
        s.table->back().DataSize += 1;
      },
      MSG_READ_TEMPORARY},
     {"EntrySizeOf4GiB",
-     [](SetupSpec& s) {
+     [](SetupRecipe& s) {
        s.table = zqfixture::LayOutTable(s.entries);
        (*s.table)[2].DataSize = 0xFFFFFFFF;
      },
      MSG_READ_TEMPORARY},
-    {"NameOf131073Bytes", [](SetupSpec& s) { SecondEntryNamed(s, std::string(131072, 'n')); }, MSG_INVALID_DATA},
-    {"NameWithoutZero", [](SetupSpec& s) { s.entries[1].nameWithoutZero = true; }, MSG_INVALID_DATA},
+    {"NameOf131073Bytes", [](SetupRecipe& s) { SecondEntryNamed(s, std::string(131072, 'n')); }, MSG_INVALID_DATA},
+    {"NameWithoutZero", [](SetupRecipe& s) { s.entries[1].nameWithoutZero = true; }, MSG_INVALID_DATA},
     {"NameAfterItsContents",
-     [](SetupSpec& s) {
+     [](SetupRecipe& s) {
        s.table = zqfixture::LayOutTable(s.entries);
        (*s.table)[1].NameOffset = (*s.table)[1].DataOffset + 1;
      },
      MSG_INVALID_DATA},
     {"NameBehindTheData",
-     [](SetupSpec& s) {
+     [](SetupRecipe& s) {
        s.table = zqfixture::LayOutTable(s.entries);
        (*s.table)[1].NameOffset = 10000000;
        (*s.table)[1].DataOffset = 10000010;
      },
      MSG_INVALID_DATA},
-    {"NameDotDotBackslash", [](SetupSpec& s) { SecondEntryNamed(s, "..\\x"); }, MSG_INVALID_DATA},
-    {"NameWithSlash", [](SetupSpec& s) { SecondEntryNamed(s, "a/b"); }, MSG_INVALID_DATA},
-    {"NameWithDrive", [](SetupSpec& s) { SecondEntryNamed(s, "C:x"); }, MSG_INVALID_DATA},
-    {"NameWithStream", [](SetupSpec& s) { SecondEntryNamed(s, "x:stream"); }, MSG_INVALID_DATA},
-    {"NameDot", [](SetupSpec& s) { SecondEntryNamed(s, "."); }, MSG_INVALID_DATA},
-    {"NameDotDot", [](SetupSpec& s) { SecondEntryNamed(s, ".."); }, MSG_INVALID_DATA},
-    {"NameEmpty", [](SetupSpec& s) { SecondEntryNamed(s, ""); }, MSG_INVALID_DATA},
-    {"NameOfADevice", [](SetupSpec& s) { SecondEntryNamed(s, "con.txt"); }, MSG_INVALID_DATA},
+    {"NameDotDotBackslash", [](SetupRecipe& s) { SecondEntryNamed(s, "..\\x"); }, MSG_INVALID_DATA},
+    {"NameWithSlash", [](SetupRecipe& s) { SecondEntryNamed(s, "a/b"); }, MSG_INVALID_DATA},
+    {"NameWithDrive", [](SetupRecipe& s) { SecondEntryNamed(s, "C:x"); }, MSG_INVALID_DATA},
+    {"NameWithStream", [](SetupRecipe& s) { SecondEntryNamed(s, "x:stream"); }, MSG_INVALID_DATA},
+    {"NameDot", [](SetupRecipe& s) { SecondEntryNamed(s, "."); }, MSG_INVALID_DATA},
+    {"NameDotDot", [](SetupRecipe& s) { SecondEntryNamed(s, ".."); }, MSG_INVALID_DATA},
+    {"NameEmpty", [](SetupRecipe& s) { SecondEntryNamed(s, ""); }, MSG_INVALID_DATA},
+    {"NameOfADevice", [](SetupRecipe& s) { SecondEntryNamed(s, "con.txt"); }, MSG_INVALID_DATA},
     // What makes no difference to the program.
     {"BytesBehindTheStreamInsideCompressedSize",
-     [](SetupSpec& s) { s.bytesInsideStream = zqfixture::RandomBytes(70000, 4); }, MSG_COUNT},
-    {"BytesBehindCompressedSize", [](SetupSpec& s) { s.bytesBehindStream = zqfixture::RandomBytes(56291, 5); },
+     [](SetupRecipe& s) { s.bytesInsideStream = zqfixture::RandomBytes(70000, 4); }, MSG_COUNT},
+    {"BytesBehindCompressedSize", [](SetupRecipe& s) { s.bytesBehindStream = zqfixture::RandomBytes(56291, 5); },
      MSG_COUNT},
-    {"InflatedSizeOverstated", [](SetupSpec& s) { s.inflatedSize = 0x7FFFFFFF; }, MSG_COUNT},
-    {"InflatedSizeUnderstated", [](SetupSpec& s) { s.inflatedSize = 1; }, MSG_COUNT},
+    {"InflatedSizeOverstated", [](SetupRecipe& s) { s.inflatedSize = 0x7FFFFFFF; }, MSG_COUNT},
+    {"InflatedSizeUnderstated", [](SetupRecipe& s) { s.inflatedSize = 1; }, MSG_COUNT},
     {"NoEntries",
-     [](SetupSpec& s) {
+     [](SetupRecipe& s) {
        s.entries.clear();
        s.bytesBehindStream = zqfixture::Bytes("enough to pass the size test");
      },
      MSG_COUNT},
     {"EmptyEntryAndTwoOfOneName",
-     [](SetupSpec& s) {
+     [](SetupRecipe& s) {
        s.entries.push_back({"empty.txt", {}, false});
        s.entries.push_back({"DEMO.CAB", zqfixture::Bytes("later"), false});
      },
      MSG_COUNT},
-    {"StoredStream", [](SetupSpec& s) { s.level = 0; }, MSG_COUNT},
-    {"TrailingBlankAndDot", [](SetupSpec& s) { SecondEntryNamed(s, "body.bmp. "); }, MSG_COUNT},
+    {"StoredStream", [](SetupRecipe& s) { s.level = 0; }, MSG_COUNT},
+    {"TrailingBlankAndDot", [](SetupRecipe& s) { SecondEntryNamed(s, "body.bmp. "); }, MSG_COUNT},
 };
 
 // gtest shows the case's name, not its bytes.
@@ -146,10 +146,10 @@ class PayloadValidity : public ::testing::TestWithParam<DamageCase> {};
 TEST_P(PayloadValidity, VerifyGivesTheProgramsVerdict) {
   const DamageCase& c = GetParam();
   TestFolder dir;
-  SetupSpec spec;
-  spec.entries = zqfixture::SampleEntries();
-  c.damage(spec);
-  zqfixture::WriteFileBytes(dir.Path("setup.exe"), zqfixture::BuildSetup(spec));
+  SetupRecipe recipe;
+  recipe.entries = zqfixture::SampleEntries();
+  c.damage(recipe);
+  zqfixture::WriteFileBytes(dir.Path("setup.exe"), zqfixture::BuildSetup(recipe));
 
   const RunResult run = dir.Run({"verify", dir.Path("setup.exe")});
   if (c.message == MSG_COUNT) {
@@ -178,10 +178,10 @@ TEST(ProgramMessage, RendersAsTheBoxShowsIt) {
 
 TEST(SetupList, ShowsEachChecksumsState) {
   TestFolder dir;
-  SetupSpec spec;
-  spec.entries = zqfixture::SampleEntries();
-  spec.tableChanges = {{0, 0x01}};
-  zqfixture::WriteFileBytes(dir.Path("setup.exe"), zqfixture::BuildSetup(spec));
+  SetupRecipe recipe;
+  recipe.entries = zqfixture::SampleEntries();
+  recipe.tableChanges = {{0, 0x01}};
+  zqfixture::WriteFileBytes(dir.Path("setup.exe"), zqfixture::BuildSetup(recipe));
   const RunResult run = dir.Run({"list", dir.Path("setup.exe")});
   EXPECT_EQ(run.exitCode, 1) << Describe(run);
   const std::string& out = run.out;
@@ -194,14 +194,14 @@ TEST(SetupList, ShowsEachChecksumsState) {
 
 TEST(SetupList, ShowsTheEntriesOfAGoodSetup) {
   TestFolder dir;
-  SetupSpec spec;
-  spec.entries = zqfixture::SampleEntries();
-  zqfixture::WriteFileBytes(dir.Path("setup.exe"), zqfixture::BuildSetup(spec));
+  SetupRecipe recipe;
+  recipe.entries = zqfixture::SampleEntries();
+  zqfixture::WriteFileBytes(dir.Path("setup.exe"), zqfixture::BuildSetup(recipe));
   const RunResult run = dir.Run({"list", dir.Path("setup.exe")});
   ASSERT_EQ(run.exitCode, 0) << Describe(run);
-  const std::vector<PayloadEntry> table = zqfixture::LayOutTable(spec.entries);
-  for (size_t i = 0; i < spec.entries.size(); ++i) {
-    const std::string& name = spec.entries[i].name;
+  const std::vector<PayloadEntry> table = zqfixture::LayOutTable(recipe.entries);
+  for (size_t i = 0; i < recipe.entries.size(); ++i) {
+    const std::string& name = recipe.entries[i].name;
     const size_t at = run.out.find(" " + name + " ");
     ASSERT_NE(at, std::string::npos) << name << "\n" << run.out;
     const std::string row = run.out.substr(at, run.out.find('\n', at) - at);

@@ -40,7 +40,7 @@ namespace zqrig {
 namespace {
 
 using zqfixture::Entry;
-using zqfixture::SetupSpec;
+using zqfixture::SetupRecipe;
 
 constexpr int kRunLimitMs = 10000;         // every wait of the driver, so every run
 constexpr int kLongSplitLimitMs = 150000;  // see IsLongSplit
@@ -70,14 +70,14 @@ struct Base {
   size_t StreamEnd() const { return TableEnd() + stream.size(); }
 };
 
-SetupSpec ValidSpec(const Base& base) {
-  SetupSpec spec;
-  spec.stub = base.stub;
-  spec.table = base.table;
-  spec.inflated = base.inflated;
-  spec.stream = base.stream;
-  spec.bytesBehindStream = base.behind;
-  return spec;
+SetupRecipe ValidSpec(const Base& base) {
+  SetupRecipe recipe;
+  recipe.stub = base.stub;
+  recipe.table = base.table;
+  recipe.inflated = base.inflated;
+  recipe.stream = base.stream;
+  recipe.bytesBehindStream = base.behind;
+  return recipe;
 }
 
 Base MakeBase(const std::string& name, Counts counts, const std::vector<uint8_t>& stub, std::vector<Entry> entries) {
@@ -144,7 +144,7 @@ struct Case {
   size_t base;
   std::string kind;  // "header bit", "cut at boundary", ...
   std::string what;  // the damage in words
-  std::function<void(const Base&, SetupSpec&)> apply;
+  std::function<void(const Base&, SetupRecipe&)> apply;
 };
 
 // The checksum that a table of `count` entries read from the damaged file
@@ -157,28 +157,28 @@ uint32_t TableChecksumFor(const Base& base, int32_t count) {
   return PayloadChecksum(kPayloadSignature, after.data(), bytes);
 }
 
-void SetHeaderField(SetupSpec& spec, const PayloadHeader& h, int field, uint32_t mask) {
+void SetHeaderField(SetupRecipe& recipe, const PayloadHeader& h, int field, uint32_t mask) {
   switch (field) {
     case 0:
-      spec.signature = h.Signature ^ mask;
+      recipe.signature = h.Signature ^ mask;
       break;
     case 1:
-      spec.compressedSize = h.CompressedSize ^ mask;
+      recipe.compressedSize = h.CompressedSize ^ mask;
       break;
     case 2:
-      spec.inflatedSize = h.InflatedSize ^ mask;
+      recipe.inflatedSize = h.InflatedSize ^ mask;
       break;
     case 3:
-      spec.entryCount = static_cast<int32_t>(static_cast<uint32_t>(h.EntryCount) ^ mask);
+      recipe.entryCount = static_cast<int32_t>(static_cast<uint32_t>(h.EntryCount) ^ mask);
       break;
     case 4:
-      spec.stubChecksum = h.StubChecksum ^ mask;
+      recipe.stubChecksum = h.StubChecksum ^ mask;
       break;
     case 5:
-      spec.tableChecksum = h.TableChecksum ^ mask;
+      recipe.tableChecksum = h.TableChecksum ^ mask;
       break;
     default:
-      spec.dataChecksum = h.DataChecksum ^ mask;
+      recipe.dataChecksum = h.DataChecksum ^ mask;
       break;
   }
 }
@@ -199,7 +199,7 @@ std::vector<Case> MakeCases(const std::vector<Base>& bases, size_t imageEnd) {
   for (size_t b = 0; b < bases.size(); ++b) {
     const Base& base = bases[b];
     auto add = [&](const std::string& kind, const std::string& what,
-                   std::function<void(const Base&, SetupSpec&)> apply) {
+                   std::function<void(const Base&, SetupRecipe&)> apply) {
       cases.push_back(Case{b, kind, what, std::move(apply)});
     };
 
@@ -208,15 +208,15 @@ std::vector<Case> MakeCases(const std::vector<Base>& bases, size_t imageEnd) {
       const int field = static_cast<int>(below(7));
       const uint32_t mask = 1u << below(32);
       add("header bit", std::string(kFields[field]) + " ^ " + Hex(mask),
-          [=](const Base& valid, SetupSpec& spec) { SetHeaderField(spec, valid.header, field, mask); });
+          [=](const Base& valid, SetupRecipe& recipe) { SetHeaderField(recipe, valid.header, field, mask); });
     }
 
     const size_t tableBytes = base.table.size() * kEntryBytes;
     for (int i = 0; i < counts.tableBits; ++i) {
       const size_t offset = below(tableBytes);
       const uint8_t mask = static_cast<uint8_t>(1u << below(8));
-      add("table bit", "table byte " + std::to_string(offset) + " ^ " + Hex(mask), [=](const Base&, SetupSpec& spec) {
-        spec.tableChanges.push_back({offset, mask});
+      add("table bit", "table byte " + std::to_string(offset) + " ^ " + Hex(mask), [=](const Base&, SetupRecipe& recipe) {
+        recipe.tableChanges.push_back({offset, mask});
       });
     }
 
@@ -229,10 +229,10 @@ std::vector<Case> MakeCases(const std::vector<Base>& bases, size_t imageEnd) {
       const uint8_t mask = static_cast<uint8_t>(1u << below(8));
       add("stream bit",
           "stream byte " + std::to_string(offset) + " of " + std::to_string(streamBytes) + " ^ " + Hex(mask),
-          [=](const Base& valid, SetupSpec& spec) {
+          [=](const Base& valid, SetupRecipe& recipe) {
             std::vector<uint8_t> stream = valid.stream;
             stream[offset] ^= mask;
-            spec.stream = std::move(stream);
+            recipe.stream = std::move(stream);
           });
     }
 
@@ -240,9 +240,9 @@ std::vector<Case> MakeCases(const std::vector<Base>& bases, size_t imageEnd) {
       const size_t offset = below(base.behind.size());
       const uint8_t mask = static_cast<uint8_t>(1u << below(8));
       add("behind bit", "byte " + std::to_string(offset) + " behind the stream ^ " + Hex(mask),
-          [=](const Base& valid, SetupSpec& spec) {
-            spec.bytesBehindStream = valid.behind;
-            spec.bytesBehindStream[offset] ^= mask;
+          [=](const Base& valid, SetupRecipe& recipe) {
+            recipe.bytesBehindStream = valid.behind;
+            recipe.bytesBehindStream[offset] ^= mask;
           });
     }
 
@@ -277,12 +277,12 @@ std::vector<Case> MakeCases(const std::vector<Base>& bases, size_t imageEnd) {
     for (size_t cut : boundaries) {
       if (cut >= base.fileBytes) continue;
       add("cut at boundary", "cut to " + std::to_string(cut) + " of " + std::to_string(base.fileBytes) + " bytes",
-          [=](const Base&, SetupSpec& spec) { spec.cutTo = cut; });
+          [=](const Base&, SetupRecipe& recipe) { recipe.cutTo = cut; });
     }
     for (int i = 0; i < counts.randomCuts; ++i) {
       const size_t cut = imageEnd + below(base.fileBytes - imageEnd);
       add("cut anywhere", "cut to " + std::to_string(cut) + " of " + std::to_string(base.fileBytes) + " bytes",
-          [=](const Base&, SetupSpec& spec) { spec.cutTo = cut; });
+          [=](const Base&, SetupRecipe& recipe) { recipe.cutTo = cut; });
     }
 
     // EntryCount: out of the limits, and within them with a table checksum
@@ -293,7 +293,7 @@ std::vector<Case> MakeCases(const std::vector<Base>& bases, size_t imageEnd) {
         kMaxEntryCount + 1, INT32_MAX, kMaxEntryCount + 2 + static_cast<int32_t>(below(1000000))};
     for (int32_t count : outside)
       add("entry count", "EntryCount " + std::to_string(count),
-          [=](const Base&, SetupSpec& spec) { spec.entryCount = count; });
+          [=](const Base&, SetupRecipe& recipe) { recipe.entryCount = count; });
     const std::vector<int32_t> inside = {0,
                                          1,
                                          std::max(n - 1, 0),
@@ -302,11 +302,11 @@ std::vector<Case> MakeCases(const std::vector<Base>& bases, size_t imageEnd) {
                                          static_cast<int32_t>(below(kMaxEntryCount + 1))};
     for (int32_t count : inside) {
       add("entry count", "EntryCount " + std::to_string(count),
-          [=](const Base&, SetupSpec& spec) { spec.entryCount = count; });
+          [=](const Base&, SetupRecipe& recipe) { recipe.entryCount = count; });
       add("entry count", "EntryCount " + std::to_string(count) + " with its table checksum",
-          [=](const Base& valid, SetupSpec& spec) {
-            spec.entryCount = count;
-            spec.tableChecksum = TableChecksumFor(valid, count);
+          [=](const Base& valid, SetupRecipe& recipe) {
+            recipe.entryCount = count;
+            recipe.tableChecksum = TableChecksumFor(valid, count);
           });
     }
 
@@ -371,10 +371,10 @@ std::vector<Case> MakeCases(const std::vector<Base>& bases, size_t imageEnd) {
       char fields[96];
       std::snprintf(fields, sizeof fields, " (entry %zu: %u,%u,%u -> %u,%u,%u)", e + 1, old.NameOffset, old.DataOffset,
                     old.DataSize, entry.NameOffset, entry.DataOffset, entry.DataSize);
-      add("entry fields", what + fields, [=](const Base& valid, SetupSpec& spec) {
+      add("entry fields", what + fields, [=](const Base& valid, SetupRecipe& recipe) {
         std::vector<PayloadEntry> table = valid.table;
         table[e] = entry;
-        spec.table = std::move(table);
+        recipe.table = std::move(table);
       });
     }
 
@@ -382,11 +382,11 @@ std::vector<Case> MakeCases(const std::vector<Base>& bases, size_t imageEnd) {
     for (uint32_t size : {0u, 1u, 2u, compressed - 1, compressed - 4, compressed + 1, compressed + behind,
                           compressed + behind + 1, 0xFFFFFFFFu, static_cast<uint32_t>(random())})
       add("compressed size", "CompressedSize " + std::to_string(size) + " for " + std::to_string(compressed),
-          [=](const Base&, SetupSpec& spec) { spec.compressedSize = size; });
+          [=](const Base&, SetupRecipe& recipe) { recipe.compressedSize = size; });
 
     for (uint32_t size : {0u, 1u, inflatedBytes - 1, inflatedBytes + 1, 0xFFFFFFFFu, static_cast<uint32_t>(random())})
       add("inflated size", "InflatedSize " + std::to_string(size) + " for " + std::to_string(inflatedBytes),
-          [=](const Base&, SetupSpec& spec) { spec.inflatedSize = size; });
+          [=](const Base&, SetupRecipe& recipe) { recipe.inflatedSize = size; });
   }
   return cases;
 }
@@ -515,9 +515,9 @@ Prepared DamagedSetups::Prepare(const Base& base, const Case& c, const fs::path&
   fs::remove_all(dir, ignored);
   fs::create_directories(dir / "temp");
   {
-    SetupSpec spec = ValidSpec(base);
-    c.apply(base, spec);
-    zqfixture::WriteFileBytes(prepared.setup.string(), zqfixture::BuildSetup(spec));
+    SetupRecipe recipe = ValidSpec(base);
+    c.apply(base, recipe);
+    zqfixture::WriteFileBytes(prepared.setup.string(), zqfixture::BuildSetup(recipe));
   }
   const fs::path oracleDir = folder().Root() / "oracle";
   fs::create_directories(oracleDir);

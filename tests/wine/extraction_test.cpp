@@ -22,7 +22,7 @@ namespace {
 
 using zqfixture::Bytes;
 using zqfixture::Entry;
-using zqfixture::SetupSpec;
+using zqfixture::SetupRecipe;
 using Contents = std::vector<uint8_t>;
 
 const char kCorrupted[] = "Invalid data in installer. The file may be corrupted.";
@@ -103,21 +103,21 @@ class ExtractionTest : public WineTest {
     if (!fs::exists(ProgramProper(arch()))) GTEST_SKIP() << ProgramProper(arch()) << " is not built";
   }
 
-  SetupSpec Spec(std::vector<Entry> entries) const {
-    SetupSpec spec;
-    spec.stub = zqfixture::ReadFileBytes(ProgramProper(arch()).string());
-    spec.entries = std::move(entries);
-    return spec;
+  SetupRecipe Recipe(std::vector<Entry> entries) const {
+    SetupRecipe recipe;
+    recipe.stub = zqfixture::ReadFileBytes(ProgramProper(arch()).string());
+    recipe.entries = std::move(entries);
+    return recipe;
   }
-  SetupSpec Sample() const { return Spec(zqfixture::SampleEntries()); }
+  SetupRecipe Sample() const { return Recipe(zqfixture::SampleEntries()); }
 
   fs::path SetupPath() const { return folder().Root() / "setup.exe"; }
   Verified Verify() const { return ZqpackVerify(SetupPath(), folder().Root() / "zqpack-scratch"); }
 
-  // A run of `spec` with the App Paths value naming the stand-in, in a
+  // A run of `recipe` with the App Paths value naming the stand-in, in a
   // fresh TEMP: everything made that the run needs.
-  Launch Prepare(const SetupSpec& spec, const Script& script, int timeoutMs = 20000) const {
-    zqfixture::WriteFileBytes(SetupPath().string(), zqfixture::BuildSetup(spec));
+  Launch Prepare(const SetupRecipe& recipe, const Script& script, int timeoutMs = 20000) const {
+    zqfixture::WriteFileBytes(SetupPath().string(), zqfixture::BuildSetup(recipe));
     fs::remove_all(folder().Temp());
     Launch launch = Setup(SetupPath());
     launch.appPaths = AppPaths::Pointing(StandIn());
@@ -128,8 +128,8 @@ class ExtractionTest : public WineTest {
     fs::create_directories(folder().Root() / "zqpack-scratch");
     return launch;
   }
-  Outcome Run(const SetupSpec& spec, const Script& script, int timeoutMs = 20000) const {
-    return Drive(Prepare(spec, script, timeoutMs));
+  Outcome Run(const SetupRecipe& recipe, const Script& script, int timeoutMs = 20000) const {
+    return Drive(Prepare(recipe, script, timeoutMs));
   }
 
   // The one Workspace in TEMP; a failure, and an empty path, when TEMP holds
@@ -161,8 +161,8 @@ class ExtractionTest : public WineTest {
   // while it is up, exit code -1; zqpack verify prints the same text; TEMP
   // holds the Workspace alone and its parent nothing new.  Returns the
   // Workspace's files.
-  std::vector<std::string> ExpectRefused(const SetupSpec& spec, const std::string& pattern) {
-    Launch launch = Prepare(spec, Script().Box().Windows().Answer("ok").Exit(), 15000);
+  std::vector<std::string> ExpectRefused(const SetupRecipe& recipe, const std::string& pattern) {
+    Launch launch = Prepare(recipe, Script().Box().Windows().Answer("ok").Exit(), 15000);
     std::vector<std::string> before = BesideTemp();
     Outcome run = Drive(launch);
     if (run.boxes.size() != 1 || run.boxes[0].caption != "ZQ Installer Error" ||
@@ -209,29 +209,29 @@ class ExtractionValidity : public ExtractionTest {};
 // "ZQI" and a non-zero byte is not the signature; refused before inflating,
 // so the progress window never comes.
 TEST_P(ExtractionValidity, SignatureWithNonZeroFourthByteIsRefused) {
-  SetupSpec spec = Sample();
-  spec.signature = 0x0149515A;
-  EXPECT_EQ(ExpectRefused(spec, "Invalid signature in installer. The file may be corrupted."),
+  SetupRecipe recipe = Sample();
+  recipe.signature = 0x0149515A;
+  EXPECT_EQ(ExpectRefused(recipe, "Invalid signature in installer. The file may be corrupted."),
             std::vector<std::string>{});
 }
 
 TEST_P(ExtractionValidity, ChangedByteOfProgramProperIsRefused) {
-  SetupSpec spec = Sample();
-  spec.stubChanges = {{0x7000, 0x01}};
-  EXPECT_EQ(ExpectRefused(spec, "Invalid CRC in installer. The file may be corrupted."), std::vector<std::string>{});
+  SetupRecipe recipe = Sample();
+  recipe.stubChanges = {{0x7000, 0x01}};
+  EXPECT_EQ(ExpectRefused(recipe, "Invalid CRC in installer. The file may be corrupted."), std::vector<std::string>{});
 }
 
 TEST_P(ExtractionValidity, ChangedByteOfTableIsRefused) {
-  SetupSpec spec = Sample();
-  spec.tableChanges = {{13, 0x80}};
-  EXPECT_EQ(ExpectRefused(spec, "Invalid CRC in data block. The file may be corrupted."), std::vector<std::string>{});
+  SetupRecipe recipe = Sample();
+  recipe.tableChanges = {{13, 0x80}};
+  EXPECT_EQ(ExpectRefused(recipe, "Invalid CRC in data block. The file may be corrupted."), std::vector<std::string>{});
 }
 
 // Five entries promised, the file ends in the third.
 TEST_P(ExtractionValidity, TableTheFileCannotHoldIsRefused) {
-  SetupSpec spec = Sample();
-  spec.cutTo = kTableOffset + 2 * kEntryBytes + 6;
-  EXPECT_EQ(ExpectRefused(spec, "Error Code: %08X\nError reading data from installer."), std::vector<std::string>{});
+  SetupRecipe recipe = Sample();
+  recipe.cutTo = kTableOffset + 2 * kEntryBytes + 6;
+  EXPECT_EQ(ExpectRefused(recipe, "Error Code: %08X\nError reading data from installer."), std::vector<std::string>{});
 }
 
 // The file ends before CompressedSize bytes were read: refused at once (the
@@ -240,25 +240,25 @@ TEST_P(ExtractionValidity, TableTheFileCannotHoldIsRefused) {
 // verify does, never a code an earlier call left behind (painting the
 // progress bar leaves 5 under Wine).
 TEST_P(ExtractionValidity, CompressedSizeBeyondTheFileIsRefused) {
-  SetupSpec spec = Sample();
-  spec.compressedSize = static_cast<uint32_t>(zqfixture::BuildSetup(spec).size());
-  EXPECT_EQ(ExpectRefused(spec, "Error Code: %08X\nError reading data from installer."), std::vector<std::string>{});
+  SetupRecipe recipe = Sample();
+  recipe.compressedSize = static_cast<uint32_t>(zqfixture::BuildSetup(recipe).size());
+  EXPECT_EQ(ExpectRefused(recipe, "Error Code: %08X\nError reading data from installer."), std::vector<std::string>{});
 }
 
 // The stream's own Adler-32 is wrong while DataChecksum matches the data: the
 // inflater's verdict comes first.
 TEST_P(ExtractionValidity, WrongZlibTrailerIsRefusedByTheInflater) {
-  SetupSpec spec = Sample();
-  spec.wrongZlibTrailer = true;
-  EXPECT_EQ(ExpectRefused(spec, "Installer failed to extract data block."), std::vector<std::string>{});
+  SetupRecipe recipe = Sample();
+  recipe.wrongZlibTrailer = true;
+  EXPECT_EQ(ExpectRefused(recipe, "Installer failed to extract data block."), std::vector<std::string>{});
 }
 
 // Found only after the whole stream: no entry's file exists, the data file is
 // gone.
 TEST_P(ExtractionValidity, DataChecksumMismatchIsRefused) {
-  SetupSpec spec = Sample();
-  spec.dataChecksum = 0x12345678;
-  EXPECT_EQ(ExpectRefused(spec, "Invalid CRC in compressed data. The file may be corrupted."),
+  SetupRecipe recipe = Sample();
+  recipe.dataChecksum = 0x12345678;
+  EXPECT_EQ(ExpectRefused(recipe, "Invalid CRC in compressed data. The file may be corrupted."),
             std::vector<std::string>{});
 }
 
@@ -266,10 +266,10 @@ TEST_P(ExtractionValidity, DataChecksumMismatchIsRefused) {
 // file stays whole, the second holds what there was.
 TEST_P(ExtractionValidity, EntryReachingPastTheDataIsRefused) {
   std::vector<Entry> entries = {{"first.txt", Bytes("complete")}, {"second.bin", zqfixture::RandomBytes(200000, 3)}};
-  SetupSpec spec = Spec(entries);
-  spec.table = zqfixture::LayOutTable(entries);
-  spec.table->back().DataSize += 1000;
-  std::vector<std::string> files = ExpectRefused(spec, "Error Code: %08X\nError reading data from temporary file.");
+  SetupRecipe recipe = Recipe(entries);
+  recipe.table = zqfixture::LayOutTable(entries);
+  recipe.table->back().DataSize += 1000;
+  std::vector<std::string> files = ExpectRefused(recipe, "Error Code: %08X\nError reading data from temporary file.");
   ASSERT_EQ(files, (std::vector<std::string>{"first.txt", "second.bin"}));
   fs::path workspace = Workspaces(folder().Temp())[0];
   EXPECT_TRUE(zqfixture::ReadFileBytes((workspace / "first.txt").string()) == entries[0].contents);
@@ -284,35 +284,35 @@ class ExtractionLimits : public ExtractionTest {};
 
 // Refused before the table is read: the count is tested first.
 TEST_P(ExtractionLimits, NegativeEntryCountIsRefused) {
-  SetupSpec spec = Sample();
-  spec.entryCount = -1;
-  EXPECT_EQ(ExpectRefused(spec, kCorrupted), std::vector<std::string>{});
+  SetupRecipe recipe = Sample();
+  recipe.entryCount = -1;
+  EXPECT_EQ(ExpectRefused(recipe, kCorrupted), std::vector<std::string>{});
 }
 
 // A real table of 10923 entries, checksums right: one entry more than the
 // 131072-byte work buffer holds.
 TEST_P(ExtractionLimits, TableOf10923EntriesIsRefused) {
   std::vector<Entry> entries(10923, Entry{"x.txt", Bytes("x")});
-  EXPECT_EQ(ExpectRefused(Spec(entries), kCorrupted), std::vector<std::string>{});
+  EXPECT_EQ(ExpectRefused(Recipe(entries), kCorrupted), std::vector<std::string>{});
 }
 
 // The entry before the bad one is written; the bad one gets no file.
 TEST_P(ExtractionLimits, NameOf131073BytesIsRefused) {
   std::vector<Entry> entries = {{"first.txt", Bytes("kept")}, {std::string(131072, 'n'), Bytes("never written")}};
-  EXPECT_EQ(ExpectRefused(Spec(entries), kCorrupted), std::vector<std::string>{"first.txt"});
+  EXPECT_EQ(ExpectRefused(Recipe(entries), kCorrupted), std::vector<std::string>{"first.txt"});
 }
 
 TEST_P(ExtractionLimits, NameWithoutItsZeroByteIsRefused) {
   std::vector<Entry> entries = {{"first.txt", Bytes("kept")}, {"unterminated", Bytes("never written"), true}};
-  EXPECT_EQ(ExpectRefused(Spec(entries), kCorrupted), std::vector<std::string>{"first.txt"});
+  EXPECT_EQ(ExpectRefused(Recipe(entries), kCorrupted), std::vector<std::string>{"first.txt"});
 }
 
 // InflatedSize divides the progress count: 0 while the stream yields data is
 // refused, not divided by.
 TEST_P(ExtractionLimits, InflatedSizeZeroWithDataIsRefused) {
-  SetupSpec spec = Sample();
-  spec.inflatedSize = 0;
-  EXPECT_EQ(ExpectRefused(spec, kCorrupted), std::vector<std::string>{});
+  SetupRecipe recipe = Sample();
+  recipe.inflatedSize = 0;
+  EXPECT_EQ(ExpectRefused(recipe, kCorrupted), std::vector<std::string>{});
 }
 
 // Names that would reach outside the Workspace, into a folder, onto a drive
@@ -321,7 +321,7 @@ TEST_P(ExtractionLimits, NamesThatAreNoPlainFileNamesAreRefused) {
   for (const char* name : {"..\\x", "a/b", "C:x", "x:stream", ".", "..", ""}) {
     SCOPED_TRACE(std::string("entry name \"") + name + "\"");
     std::vector<Entry> entries = {{"first.txt", Bytes("kept")}, {name, Bytes("never written")}};
-    EXPECT_EQ(ExpectRefused(Spec(entries), kCorrupted), std::vector<std::string>{"first.txt"});
+    EXPECT_EQ(ExpectRefused(Recipe(entries), kCorrupted), std::vector<std::string>{"first.txt"});
   }
 }
 
@@ -334,15 +334,15 @@ class ExtractionTolerance : public ExtractionTest {};
 // 70000 bytes behind the stream's end, counted in CompressedSize: read in a
 // further input chunk and dropped.
 TEST_P(ExtractionTolerance, BytesBehindTheStreamInsideCompressedSizeAreDropped) {
-  SetupSpec spec = Sample();
-  spec.bytesInsideStream = zqfixture::RandomBytes(70000, 5);
-  ExpectExtracted(Run(spec, Script().Wizard()), ExpectedWhileWizardIsUp(spec.entries));
+  SetupRecipe recipe = Sample();
+  recipe.bytesInsideStream = zqfixture::RandomBytes(70000, 5);
+  ExpectExtracted(Run(recipe, Script().Wizard()), ExpectedWhileWizardIsUp(recipe.entries));
 }
 
 TEST_P(ExtractionTolerance, BytesBehindCompressedSizeAreNeverRead) {
-  SetupSpec spec = Sample();
-  spec.bytesBehindStream = zqfixture::RandomBytes(5000, 6);
-  ExpectExtracted(Run(spec, Script().Wizard()), ExpectedWhileWizardIsUp(spec.entries));
+  SetupRecipe recipe = Sample();
+  recipe.bytesBehindStream = zqfixture::RandomBytes(5000, 6);
+  ExpectExtracted(Run(recipe, Script().Wizard()), ExpectedWhileWizardIsUp(recipe.entries));
 }
 
 // InflatedSize moves only the progress bar: understated (past 100 %) and
@@ -350,9 +350,9 @@ TEST_P(ExtractionTolerance, BytesBehindCompressedSizeAreNeverRead) {
 TEST_P(ExtractionTolerance, ChangedInflatedSizeChangesNothingElse) {
   for (uint32_t inflatedSize : {1u, 0xFFFFFFFFu}) {
     SCOPED_TRACE("InflatedSize " + std::to_string(inflatedSize));
-    SetupSpec spec = Spec(MixedEntries());
-    spec.inflatedSize = inflatedSize;
-    ExpectExtracted(Run(spec, Script().Wizard()), ExpectedWhileWizardIsUp(spec.entries));
+    SetupRecipe recipe = Recipe(MixedEntries());
+    recipe.inflatedSize = inflatedSize;
+    ExpectExtracted(Run(recipe, Script().Wizard()), ExpectedWhileWizardIsUp(recipe.entries));
   }
 }
 
@@ -365,8 +365,8 @@ class ExtractionFiles : public ExtractionTest {};
 // Every file byte for byte, an empty one for DataSize 0, the later contents
 // for a name given twice, and no data file left.
 TEST_P(ExtractionFiles, EntriesLandByteForByte) {
-  SetupSpec spec = Spec(MixedEntries());
-  ExpectExtracted(Run(spec, Script().Wizard()), ExpectedWhileWizardIsUp(spec.entries));
+  SetupRecipe recipe = Recipe(MixedEntries());
+  ExpectExtracted(Run(recipe, Script().Wizard()), ExpectedWhileWizardIsUp(recipe.entries));
 }
 
 // The most entries a table may hold, 10922, each its own file.
@@ -377,7 +377,7 @@ TEST_P(ExtractionFiles, MaximumEntryCountExtracts) {
     std::snprintf(name, sizeof name, "f%05d.txt", i);
     entries.push_back({name, Bytes(name)});
   }
-  ExpectExtracted(Run(Spec(entries), Script().Wizard(), 240000), ExpectedWhileWizardIsUp(entries));
+  ExpectExtracted(Run(Recipe(entries), Script().Wizard(), 240000), ExpectedWhileWizardIsUp(entries));
 }
 
 ZQ_WINE_TEST_SUITE(ExtractionFiles);

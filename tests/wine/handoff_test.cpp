@@ -72,11 +72,11 @@ class HandOff : public WineTest {
 
   // Setup.exe in the test folder: the program proper with these files.
   fs::path MakeSetup(const std::vector<Entry>& entries) const {
-    zqfixture::SetupSpec spec;
-    spec.stub = zqfixture::ReadFileBytes(ProgramProper(arch()).string());
-    spec.entries = entries;
+    zqfixture::SetupRecipe recipe;
+    recipe.stub = zqfixture::ReadFileBytes(ProgramProper(arch()).string());
+    recipe.entries = entries;
     fs::path exe = folder().Root() / "Setup.exe";
-    zqfixture::WriteFileBytes(exe.string(), zqfixture::BuildSetup(spec));
+    zqfixture::WriteFileBytes(exe.string(), zqfixture::BuildSetup(recipe));
     return exe;
   }
 

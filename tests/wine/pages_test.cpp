@@ -93,11 +93,11 @@ class Pages : public WineTest {
     entries.push_back({"ONE.CAB", zqfixture::MakeCabinet("one.exe", Bytes("one"))});
 
     for (const fs::path& earlier : Workspaces(folder().Temp())) fs::remove_all(earlier);
-    zqfixture::SetupSpec spec;
-    spec.stub = zqfixture::ReadFileBytes(ProgramProper(arch()).string());
-    spec.entries = entries;
+    zqfixture::SetupRecipe recipe;
+    recipe.stub = zqfixture::ReadFileBytes(ProgramProper(arch()).string());
+    recipe.entries = entries;
     fs::path exe = folder().Root() / "Setup.exe";
-    zqfixture::WriteFileBytes(exe.string(), zqfixture::BuildSetup(spec));
+    zqfixture::WriteFileBytes(exe.string(), zqfixture::BuildSetup(recipe));
     Launch launch = Setup(exe);
     launch.appPaths = AppPaths::Pointing(StandIn("Program Files/App Mgr"));
     launch.script.Wizard().State().Click(1000).State();

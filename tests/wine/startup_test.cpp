@@ -21,7 +21,7 @@
 namespace zqrig {
 namespace {
 
-using zqfixture::SetupSpec;
+using zqfixture::SetupRecipe;
 
 // Whether `text` is `pattern` with every "%08X" standing for an OS code:
 // eight upper-case hexadecimal digits.
@@ -68,18 +68,18 @@ class ProgramTest : public WineTest {
 
   // The sample product (license, two bitmaps, Setup.ini, DEMO.CAB) behind
   // the program proper.
-  SetupSpec Sample() const {
-    SetupSpec spec;
-    spec.stub = zqfixture::ReadFileBytes(ProgramProper(arch()).string());
-    spec.entries = zqfixture::SampleEntries();
-    return spec;
+  SetupRecipe Sample() const {
+    SetupRecipe recipe;
+    recipe.stub = zqfixture::ReadFileBytes(ProgramProper(arch()).string());
+    recipe.entries = zqfixture::SampleEntries();
+    return recipe;
   }
 
-  fs::path WriteSetup(const SetupSpec& spec, const fs::path& path) const {
-    zqfixture::WriteFileBytes(path.string(), zqfixture::BuildSetup(spec));
+  fs::path WriteSetup(const SetupRecipe& recipe, const fs::path& path) const {
+    zqfixture::WriteFileBytes(path.string(), zqfixture::BuildSetup(recipe));
     return path;
   }
-  fs::path WriteSetup(const SetupSpec& spec) const { return WriteSetup(spec, folder().Root() / "setup.exe"); }
+  fs::path WriteSetup(const SetupRecipe& recipe) const { return WriteSetup(recipe, folder().Root() / "setup.exe"); }
 
   // A launch of `setup` whose App Paths value names the stand-in.
   Launch Installed(const fs::path& setup) const {
@@ -157,18 +157,18 @@ class StartupFileSize : public ProgramTest {};
 // 32809 bytes the size test passes and the run fails later, at the stream
 // that the file cannot hold.  Neither leaves a file in the Workspace.
 TEST_P(StartupFileSize, FileOf32808BytesIsRefusedAnd32809Passes) {
-  SetupSpec spec = Sample();
-  spec.entries.resize(1);
-  spec.cutTo = 32808;
-  Launch launch = Installed(WriteSetup(spec));
+  SetupRecipe recipe = Sample();
+  recipe.entries.resize(1);
+  recipe.cutTo = 32808;
+  Launch launch = Installed(WriteSetup(recipe));
   launch.script.Box().Answer("ok").Exit();
   Outcome refused = Drive(launch);
   EXPECT_TRUE(ReportedFailure(refused, "Invalid file size in installer. The file may be corrupted."));
   ExpectEmptyWorkspace();
 
   fs::remove_all(folder().Temp());
-  spec.cutTo = 32809;
-  WriteSetup(spec);
+  recipe.cutTo = 32809;
+  WriteSetup(recipe);
   Outcome passed = Drive(launch);
   EXPECT_TRUE(ReportedFailure(passed, "Error Code: %08X\nError reading data from installer."));
   ExpectEmptyWorkspace();

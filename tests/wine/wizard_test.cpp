@@ -114,11 +114,11 @@ class WizardTest : public WineTest {
   // A launch of Setup.exe (the program proper with these files) in the test
   // folder, with the stand-in Application Manager installed.
   Launch SetupWith(const std::vector<Entry>& entries) const {
-    zqfixture::SetupSpec spec;
-    spec.stub = zqfixture::ReadFileBytes(ProgramProper(arch()).string());
-    spec.entries = entries;
+    zqfixture::SetupRecipe recipe;
+    recipe.stub = zqfixture::ReadFileBytes(ProgramProper(arch()).string());
+    recipe.entries = entries;
     fs::path exe = folder().Root() / "Setup.exe";
-    zqfixture::WriteFileBytes(exe.string(), zqfixture::BuildSetup(spec));
+    zqfixture::WriteFileBytes(exe.string(), zqfixture::BuildSetup(recipe));
     Launch launch = Setup(exe);
     launch.appPaths = AppPaths::Pointing(StandIn("Program Files/App Mgr"));
     return launch;

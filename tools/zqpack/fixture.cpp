@@ -65,34 +65,34 @@ static void Apply(std::vector<uint8_t>& bytes, size_t base, const std::vector<By
   for (const ByteChange& c : changes) bytes.at(base + c.offset) ^= c.mask;
 }
 
-std::vector<uint8_t> BuildSetup(const SetupSpec& spec) {
-  if (spec.stub.size() != kStubBytes) throw std::invalid_argument("the fixture's stub is not 32768 bytes");
-  const std::vector<PayloadEntry> table = spec.table ? *spec.table : LayOutTable(spec.entries);
-  const std::vector<uint8_t> data = spec.inflated ? *spec.inflated : LayOutData(spec.entries);
-  std::vector<uint8_t> stream = spec.stream ? *spec.stream : ZlibStream(data, spec.level);
-  if (spec.wrongZlibTrailer) stream.back() ^= 0xFF;
+std::vector<uint8_t> BuildSetup(const SetupRecipe& recipe) {
+  if (recipe.stub.size() != kStubBytes) throw std::invalid_argument("the fixture's stub is not 32768 bytes");
+  const std::vector<PayloadEntry> table = recipe.table ? *recipe.table : LayOutTable(recipe.entries);
+  const std::vector<uint8_t> data = recipe.inflated ? *recipe.inflated : LayOutData(recipe.entries);
+  std::vector<uint8_t> stream = recipe.stream ? *recipe.stream : ZlibStream(data, recipe.level);
+  if (recipe.wrongZlibTrailer) stream.back() ^= 0xFF;
   const std::vector<uint8_t> tableBytes = EncodeTable(table);
 
   PayloadHeader h;
-  h.Signature = spec.signature.value_or(kPayloadSignature);
-  h.CompressedSize = spec.compressedSize.value_or(static_cast<uint32_t>(stream.size() + spec.bytesInsideStream.size()));
-  h.InflatedSize = spec.inflatedSize.value_or(static_cast<uint32_t>(data.size()));
-  h.EntryCount = spec.entryCount.value_or(static_cast<int32_t>(table.size()));
-  h.StubChecksum = spec.stubChecksum.value_or(PayloadChecksum(kPayloadSignature, spec.stub.data(), kStubBytes));
+  h.Signature = recipe.signature.value_or(kPayloadSignature);
+  h.CompressedSize = recipe.compressedSize.value_or(static_cast<uint32_t>(stream.size() + recipe.bytesInsideStream.size()));
+  h.InflatedSize = recipe.inflatedSize.value_or(static_cast<uint32_t>(data.size()));
+  h.EntryCount = recipe.entryCount.value_or(static_cast<int32_t>(table.size()));
+  h.StubChecksum = recipe.stubChecksum.value_or(PayloadChecksum(kPayloadSignature, recipe.stub.data(), kStubBytes));
   h.TableChecksum =
-      spec.tableChecksum.value_or(PayloadChecksum(kPayloadSignature, tableBytes.data(), tableBytes.size()));
-  h.DataChecksum = spec.dataChecksum.value_or(PayloadChecksum(kPayloadSignature, data.data(), data.size()));
+      recipe.tableChecksum.value_or(PayloadChecksum(kPayloadSignature, tableBytes.data(), tableBytes.size()));
+  h.DataChecksum = recipe.dataChecksum.value_or(PayloadChecksum(kPayloadSignature, data.data(), data.size()));
 
-  std::vector<uint8_t> file(spec.stub);
+  std::vector<uint8_t> file(recipe.stub);
   file.resize(kStubBytes + kHeaderBytes);
   EncodeHeader(h, &file[kStubBytes]);
   file.insert(file.end(), tableBytes.begin(), tableBytes.end());
   file.insert(file.end(), stream.begin(), stream.end());
-  file.insert(file.end(), spec.bytesInsideStream.begin(), spec.bytesInsideStream.end());
-  file.insert(file.end(), spec.bytesBehindStream.begin(), spec.bytesBehindStream.end());
-  Apply(file, 0, spec.stubChanges);
-  Apply(file, kTableOffset, spec.tableChanges);
-  if (spec.cutTo && *spec.cutTo < file.size()) file.resize(*spec.cutTo);
+  file.insert(file.end(), recipe.bytesInsideStream.begin(), recipe.bytesInsideStream.end());
+  file.insert(file.end(), recipe.bytesBehindStream.begin(), recipe.bytesBehindStream.end());
+  Apply(file, 0, recipe.stubChanges);
+  Apply(file, kTableOffset, recipe.tableChanges);
+  if (recipe.cutTo && *recipe.cutTo < file.size()) file.resize(*recipe.cutTo);
   return file;
 }
 

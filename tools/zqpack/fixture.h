@@ -29,7 +29,7 @@ struct ByteChange {
 
 std::vector<uint8_t> FillerStub();  // 32768 bytes that begin with "MZ"
 
-struct SetupSpec {
+struct SetupRecipe {
   std::vector<uint8_t> stub = FillerStub();  // the real program proper for runs
   std::vector<Entry> entries;
   int level = 6;
@@ -58,7 +58,7 @@ struct SetupSpec {
 };
 
 // The whole setup file.
-std::vector<uint8_t> BuildSetup(const SetupSpec& spec);
+std::vector<uint8_t> BuildSetup(const SetupRecipe& recipe);
 
 // The pieces BuildSetup derives, for tests that state their own variant.
 std::vector<PayloadEntry> LayOutTable(const std::vector<Entry>& entries);

@@ -117,7 +117,7 @@ class UsageError : public std::runtime_error {
 
 class HelpRequested {};
 
-struct OptionSpec {
+struct OptionRule {
   const char* name;   // "--level"
   const char* alias;  // "-o", or nullptr
   bool takesValue;
@@ -136,9 +136,9 @@ struct Arguments {
 };
 
 // The options of every command include -q and --help.
-Arguments Parse(const std::vector<std::string>& words, std::vector<OptionSpec> specs) {
-  specs.push_back({"--quiet", "-q", false});
-  specs.push_back({"--help", "-h", false});
+Arguments Parse(const std::vector<std::string>& words, std::vector<OptionRule> rules) {
+  rules.push_back({"--quiet", "-q", false});
+  rules.push_back({"--help", "-h", false});
   Arguments args;
   bool optionsEnded = false;
   for (size_t i = 0; i < words.size(); ++i) {
@@ -159,22 +159,22 @@ Arguments Parse(const std::vector<std::string>& words, std::vector<OptionSpec> s
       inlineValue = word.substr(equals + 1);
       hasInlineValue = true;
     }
-    const OptionSpec* spec = nullptr;
-    for (const OptionSpec& s : specs)
-      if (name == s.name || (s.alias != nullptr && name == s.alias)) spec = &s;
-    if (spec == nullptr) throw UsageError("unknown option '" + name + "'");
-    if (std::string(spec->name) == "--help") throw HelpRequested();
-    if (args.Has(spec->name)) throw UsageError(std::string(spec->name) + " is given twice");
-    if (!spec->takesValue) {
-      if (hasInlineValue) throw UsageError(std::string(spec->name) + " takes no value");
-      args.flags.insert(spec->name);
+    const OptionRule* recipe = nullptr;
+    for (const OptionRule& s : rules)
+      if (name == s.name || (s.alias != nullptr && name == s.alias)) recipe = &s;
+    if (recipe == nullptr) throw UsageError("unknown option '" + name + "'");
+    if (std::string(recipe->name) == "--help") throw HelpRequested();
+    if (args.Has(recipe->name)) throw UsageError(std::string(recipe->name) + " is given twice");
+    if (!recipe->takesValue) {
+      if (hasInlineValue) throw UsageError(std::string(recipe->name) + " takes no value");
+      args.flags.insert(recipe->name);
       continue;
     }
     if (!hasInlineValue) {
-      if (i + 1 >= words.size()) throw UsageError(std::string(spec->name) + " needs a value");
+      if (i + 1 >= words.size()) throw UsageError(std::string(recipe->name) + " needs a value");
       inlineValue = words[++i];
     }
-    args.values[spec->name] = inlineValue;
+    args.values[recipe->name] = inlineValue;
   }
   return args;
 }
@@ -296,8 +296,8 @@ const SetupReport& RunChecks(SetupReader& reader, const char* label, bool quiet)
 }
 
 // The reading commands take one SETUP and the given options.
-Arguments ParseReadCommand(const std::vector<std::string>& words, std::vector<OptionSpec> specs, bool* quiet) {
-  Arguments args = Parse(words, std::move(specs));
+Arguments ParseReadCommand(const std::vector<std::string>& words, std::vector<OptionRule> rules, bool* quiet) {
+  Arguments args = Parse(words, std::move(rules));
   *quiet = *quiet || args.Has("--quiet");
   ExpectPositionals(args, 1, "SETUP");
   return args;

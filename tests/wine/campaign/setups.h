@@ -51,10 +51,10 @@ inline std::vector<Entry> SampleFiles(const std::string& ini = SampleIni()) {
 
 // A setup of these files behind the real program proper.
 inline fs::path WriteSetup(zqrig::Arch arch, const std::vector<Entry>& entries, const fs::path& path) {
-  zqfixture::SetupSpec spec;
-  spec.stub = zqfixture::ReadFileBytes(zqrig::ProgramProper(arch).string());
-  spec.entries = entries;
-  zqfixture::WriteFileBytes(path.string(), zqfixture::BuildSetup(spec));
+  zqfixture::SetupRecipe recipe;
+  recipe.stub = zqfixture::ReadFileBytes(zqrig::ProgramProper(arch).string());
+  recipe.entries = entries;
+  zqfixture::WriteFileBytes(path.string(), zqfixture::BuildSetup(recipe));
   return path;
 }
 
