@@ -3,9 +3,11 @@
 # beside NSIS and beside the floor (the least work that extracts the same
 # payload).  Writes docs/benchmarks.md and docs/bench-*.png.
 #
-#   bash bench/run.sh            the full benchmark (about 10 minutes on 2 cores)
+#   bash bench/run.sh            the full benchmark (about 11 minutes on 2 cores)
 #   bash bench/run.sh --smoke    one small payload, one run of each program,
 #                                written to build/bench/smoke/ (CI keeps it working)
+#   bash bench/run.sh --report   only write docs/benchmarks.md and the plots
+#                                again from the last full run's results
 #   options: --rounds N   runs per figure (default 15 at 1 MiB and for the
 #                         start-up, 9 at 64 MiB, 7 at 256 MiB)
 #            --no-nice    do not raise the benchmark's CPU priority
@@ -29,23 +31,50 @@ while [ $# -gt 0 ]; do
     --smoke) mode=smoke ;;
     --rounds) rounds=$2; shift ;;
     --no-nice) nice=0 ;;
-    *) sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
+    --report) mode=report ;;
+    *) sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
   esac
   shift
 done
 
+note() { echo "bench: $*"; }
+die() { echo "bench: error: $*" >&2; exit 1; }
+
+# The report, from the results in build/bench/results (and its plots).
+write_report() {  # OUT RESULTS PLOTDATA
+  local out=$1 results=$2 plotdata=$3
+  note "writing $out/benchmarks.md"
+  "$B/tools/zqbench-report" write "$ROOT/bench/benchmarks.md.in" "$out/benchmarks.md" "$results" "$plotdata"
+  rm -f "$out"/bench-*.png
+  if command -v gnuplot >/dev/null; then
+    gnuplot -e "datadir='$plotdata'; outdir='$out'" "$ROOT/bench/plots.gp"
+    note "plots: $(cd "$out" && ls bench-*.png | tr '\n' ' ')"
+  else
+    note "gnuplot is missing: no plots"
+  fi
+}
+
+mkdir -p "$B"
+# One benchmark at a time: they share the prefix, the payloads and the
+# results.  Only the full run waits for another one (which takes minutes).
+exec 9>"$B/.lock"
+if [ $mode = full ]; then
+  flock 9
+else
+  flock -n 9 || { echo "bench: a benchmark is running in build/bench: $mode run skipped"; exit 77; }
+fi
+
+if [ $mode = report ]; then
+  [ -f "$B/results/meta.txt" ] || die "no results in build/bench/results: run the full benchmark first"
+  mkdir -p "$B/tools"
+  g++ -std=c++17 -O2 -Wall -Wextra -o "$B/tools/zqbench-report" "$ROOT/bench/report.cpp"
+  write_report "$ROOT/docs" "$B/results" "$B/plotdata-full"
+  exit 0
+fi
+
 for tool in "$WINE" /usr/bin/Xvfb; do
   if [ ! -x "$tool" ]; then echo "bench: $tool is missing: skipped"; exit 77; fi
 done
-mkdir -p "$B"
-# One benchmark at a time: they share the prefix and the payloads.  The
-# smoke run does not wait for a full one (which takes minutes).
-exec 9>"$B/.lock"
-if [ $mode = smoke ]; then
-  flock -n 9 || { echo "bench: a benchmark is running in build/bench: smoke run skipped"; exit 77; }
-else
-  flock 9
-fi
 
 if [ $mode = smoke ]; then
   SIZES="1" SMALL_ROUNDS=${rounds:-1} ROUNDS=${rounds:-1} BIG_ROUNDS=${rounds:-1} WARMUP=0 nice=0
@@ -59,8 +88,6 @@ rm -f "$RESULTS"/*.tsv
 META=$RESULTS/meta.txt
 : >"$META"
 meta() { printf '%s=%s\n' "$1" "$2" >>"$META"; }
-note() { echo "bench: $*"; }
-die() { echo "bench: error: $*" >&2; exit 1; }
 started=$(date +%s)
 
 # --- building -------------------------------------------------------------------
@@ -262,7 +289,10 @@ for size in $SIZES; do
     "$ROOT/out/zqpack" -q build --stub "$STUB_BASE" -o "$B/data/packed-$size.exe" --level 9 "${files[@]}"
   fi
   for v in $VARIANTS; do
-    "$T/zqbench-data" restub "$B/data/packed-$size.exe" "$(stub "$v")" "$B/data/ours-$v-$size.exe"
+    out=$B/data/ours-$v-$size.exe
+    if stale "$out" "$B/data/packed-$size.exe" "$(stub "$v")"; then
+      "$T/zqbench-data" restub "$B/data/packed-$size.exe" "$(stub "$v")" "$out"
+    fi
   done
   meta "inflated.$size" "$("$ROOT/out/zqpack" list "$B/data/packed-$size.exe" | awk '$1 == "InflatedSize" {print $2}')"
   meta "setup_bytes.ours.$size" "$(stat -c %s "$B/data/ours-base-$size.exe")"
@@ -467,13 +497,5 @@ meta minutes "$(( ($(date +%s) - started + 59) / 60 ))"
 
 # --- the report ----------------------------------------------------------------------
 
-note "writing $OUT/benchmarks.md"
-"$T/zqbench-report" write "$ROOT/bench/benchmarks.md.in" "$OUT/benchmarks.md" "$RESULTS" "$B/plotdata-$mode"
-rm -f "$OUT"/bench-*.png
-if command -v gnuplot >/dev/null; then
-  gnuplot -e "datadir='$B/plotdata-$mode'; outdir='$OUT'" "$ROOT/bench/plots.gp"
-  note "plots: $(cd "$OUT" && ls bench-*.png | tr '\n' ' ')"
-else
-  note "gnuplot is missing: no plots"
-fi
+write_report "$OUT" "$RESULTS" "$B/plotdata-$mode"
 note "done in $(( $(date +%s) - started )) s"
