@@ -27,24 +27,6 @@ using Contents = std::vector<uint8_t>;
 
 const char kCorrupted[] = "Invalid data in installer. The file may be corrupted.";
 
-// Whether `text` is `pattern` with every "%08X" standing for an OS code:
-// eight upper-case hexadecimal digits.
-bool MatchesMessage(const std::string& text, const std::string& pattern) {
-  size_t t = 0;
-  for (size_t p = 0; p < pattern.size(); ++p) {
-    if (pattern.compare(p, 4, "%08X") == 0) {
-      for (int digit = 0; digit < 8; ++digit, ++t)
-        if (t >= text.size() || !std::isxdigit(static_cast<unsigned char>(text[t])) ||
-            std::islower(static_cast<unsigned char>(text[t])))
-          return false;
-      p += 3;
-    } else if (t >= text.size() || text[t++] != pattern[p]) {
-      return false;
-    }
-  }
-  return t == text.size();
-}
-
 // What `zqpack verify SETUP` printed on standard output, and its exit status.
 struct Verified {
   std::string out;

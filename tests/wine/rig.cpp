@@ -20,6 +20,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -958,6 +959,24 @@ fs::path WineTest::StandIn(const std::string& relative) const {
 
 std::string ArchParamName(const ::testing::TestParamInfo<Arch>& info) {
   return ArchName(info.param);
+}
+
+// Whether `text` is `pattern` with every "%08X" standing for an OS code:
+// eight upper-case hexadecimal digits.
+bool MatchesMessage(const std::string& text, const std::string& pattern) {
+  size_t t = 0;
+  for (size_t p = 0; p < pattern.size(); ++p) {
+    if (pattern.compare(p, 4, "%08X") == 0) {
+      for (int digit = 0; digit < 8; ++digit, ++t)
+        if (t >= text.size() || !std::isxdigit(static_cast<unsigned char>(text[t])) ||
+            std::islower(static_cast<unsigned char>(text[t])))
+          return false;
+      p += 3;
+    } else if (t >= text.size() || text[t++] != pattern[p]) {
+      return false;
+    }
+  }
+  return t == text.size();
 }
 
 }  // namespace zqrig

@@ -44,6 +44,10 @@ fs::path RigProgram(Arch arch, const std::string& name);  // out/<arch>/<name>
 // backslashes ("/work/a b/x" -> "Z:\work\a b\x").
 std::string WinPath(const fs::path& unixPath);
 
+// Whether `text` is `pattern` with every "%08X" standing for an OS code:
+// eight upper-case hexadecimal digits.
+bool MatchesMessage(const std::string& text, const std::string& pattern);
+
 // --- the shared world: display and prefix -----------------------------------
 
 class Rig {

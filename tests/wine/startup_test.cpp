@@ -16,30 +16,13 @@
 #include <cstring>
 #include <fstream>
 
+#include "campaign/setups.h"
 #include "fixture.h"
 
 namespace zqrig {
 namespace {
 
 using zqfixture::SetupRecipe;
-
-// Whether `text` is `pattern` with every "%08X" standing for an OS code:
-// eight upper-case hexadecimal digits.
-bool MatchesMessage(const std::string& text, const std::string& pattern) {
-  size_t t = 0;
-  for (size_t p = 0; p < pattern.size(); ++p) {
-    if (pattern.compare(p, 4, "%08X") == 0) {
-      for (int digit = 0; digit < 8; ++digit, ++t)
-        if (t >= text.size() || !std::isxdigit(static_cast<unsigned char>(text[t])) ||
-            std::islower(static_cast<unsigned char>(text[t])))
-          return false;
-      p += 3;
-    } else if (t >= text.size() || text[t++] != pattern[p]) {
-      return false;
-    }
-  }
-  return t == text.size();
-}
 
 // The entry's one error box, as every failure before the wizard shows it:
 // caption "ZQ Installer Error", the text, the stop icon, OK alone, no owner;
@@ -178,25 +161,6 @@ ZQ_WINE_TEST_SUITE(StartupFileSize);
 
 // --- the Workspace ------------------------------------------------------------
 
-// A small tmpfs over the test's TEMP, unmounted (lazily, should Wine still
-// hold a handle) when the test ends, also when it fails.
-class TmpfsMount {
- public:
-  explicit TmpfsMount(const fs::path& dir) : dir_(dir) {
-    mounted_ = mount("zqtest", dir.c_str(), "tmpfs", 0, "size=64m,nr_inodes=100000") == 0;
-    if (!mounted_) why_ = std::strerror(errno);
-  }
-  ~TmpfsMount() {
-    if (mounted_) umount2(dir_.c_str(), MNT_DETACH);
-  }
-  bool mounted() const { return mounted_; }
-  const std::string& why() const { return why_; }
-
- private:
-  fs::path dir_;
-  bool mounted_ = false;
-  std::string why_;
-};
 
 class StartupWorkspace : public ProgramTest {};
 
@@ -205,7 +169,7 @@ class StartupWorkspace : public ProgramTest {};
 // folders live on a tmpfs: 65536 of them on the build disk would take long
 // to delete.)
 TEST_P(StartupWorkspace, ExistingFolderIsTakenOver) {
-  TmpfsMount tmpfs(folder().Temp());
+  zqsetup::TmpfsMount tmpfs(folder().Temp(), "size=64m,nr_inodes=100000");
   if (!tmpfs.mounted()) GTEST_SKIP() << "cannot mount a tmpfs over TEMP: " << tmpfs.why();
   char folderName[16];
   for (unsigned tick = 0; tick <= 0xFFFF; ++tick) {
