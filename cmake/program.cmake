@@ -31,6 +31,8 @@ add_library(zqzlib STATIC
     ${ZLIB_SOURCE_DIR}/zutil.c)
 target_include_directories(zqzlib PUBLIC ${ZLIB_SOURCE_DIR})
 target_compile_definitions(zqzlib PUBLIC NO_GZIP Z_SOLO)
+# Z_SOLO makes zlib copy byte by byte with its own zmemcpy; ours is faster.
+target_compile_definitions(zqzlib PRIVATE HAVE_MEMCPY)
 target_compile_options(zqzlib PRIVATE ${ZQ_ARCH_FLAGS} -Os -w -ffunction-sections -fdata-sections
     -fno-asynchronous-unwind-tables -fno-tree-loop-distribute-patterns -fno-stack-protector)
 set_source_files_properties(${ZLIB_SOURCE_DIR}/inffast.c PROPERTIES COMPILE_OPTIONS "${ZQ_INFFAST_FLAGS}")
