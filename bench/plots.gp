@@ -12,11 +12,11 @@ set yrange [0:*]
 set output outdir."/bench-speed.png"
 set title "Extraction speed: inflated MB/s from process start (higher is better)"
 set ylabel "MB/s"
-# The recommended build is measured by the full run only.
+# The build before the last changes is measured by the full run only.
 hasrec = system("awk '!/^#/ && $NF != \"NaN\" {n++} END {print n+0}' ".datadir."/speed.dat") + 0
 if (hasrec > 0) {
   plot datadir."/speed.dat" using 2:xtic(1) title "ZQ Installer as built (to the wizard)" lc rgb "#2b6cb0", \
-       "" using 5 title "ZQ Installer, recommended changes" lc rgb "#90cdf4", \
+       "" using 5 title "ZQ Installer before the last changes" lc rgb "#90cdf4", \
        "" using 3 title "NSIS 3.08, zlib, /S" lc rgb "#c05621", \
        "" using 4 title "floor (inflate + data file + copy)" lc rgb "#718096"
 } else {

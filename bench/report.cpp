@@ -18,6 +18,8 @@
 //   {{ratio:G/J:G/J}}              wall time of the first over the second: the
 //                                  median over the rounds of the two runs' ratio
 //   {{cpuratio:G/J:G/J}}           the same for CPU time
+//   {{sumratio:G}}                 the setup (job ours) over the floor plus the
+//                                  start-up floor of the same round, in group G
 //   {{saved:G/J:G/J}}              percent of the second's time that the first saves
 //   {{less:G/J:G/J}}               milliseconds the first takes less than the second
 //                                  (median of the rounds' differences)
@@ -161,6 +163,19 @@ double Ratio(const Data& d, const std::string& a, const std::string& b, double R
   return Median(ratios);
 }
 
+// a over the sum of b and c, round by round: the setup against a floor that
+// also starts the program's windows.
+double SumRatio(const Data& d, const std::string& a, const std::string& b, const std::string& c) {
+  std::vector<double> ratios;
+  auto ra = d.runs.find(a), rb = d.runs.find(b), rc = d.runs.find(c);
+  if (ra == d.runs.end() || rb == d.runs.end() || rc == d.runs.end()) return NAN;
+  for (const Run& x : ra->second)
+    for (const Run& y : rb->second)
+      for (const Run& z : rc->second)
+        if (x.round == y.round && y.round == z.round) ratios.push_back(x.ms / (y.ms + z.ms));
+  return Median(ratios);
+}
+
 // How much longer a takes than b (negative: shorter).
 double Difference(const Data& d, const std::string& a, const std::string& b, double Run::*field = &Run::ms) {
   std::vector<double> differences;
@@ -298,21 +313,22 @@ std::string TimeCell(const Data& d, const std::string& key) {
 }
 
 // The builds that the size runs measured: as built ("ours", "floor") and,
-// when run.sh had one, the recommended variant ("rec", "floor-rec").
+// when run.sh had one, the build before this round's changes ("rec",
+// "floor-rec"; run.sh: meta compare).
 struct Build {
   std::string label, ours, floor;
 };
 
 std::vector<Build> SizeBuilds(const Data& d) {
   std::vector<Build> builds = {{"as built", "ours", "floor"}};
-  const std::string rec = Meta(d, "recommended");
-  if (rec != "n/a" && !rec.empty()) builds.push_back({"recommended", "rec", "floor-rec"});
+  const std::string rec = Meta(d, "compare");
+  if (rec != "n/a" && !rec.empty()) builds.push_back({"before", "rec", "floor-rec"});
   return builds;
 }
 
 std::string SpeedTable(const Data& d) {
   std::string t = Header({"payload", "ZQ build", "runs", "ZQ ms to wizard", "NSIS /S ms", "floor ms", "ZQ MB/s",
-                          "NSIS MB/s", "floor MB/s", "ZQ / NSIS", "ZQ / floor"});
+                          "NSIS MB/s", "floor MB/s", "ZQ / NSIS", "ZQ / floor", "ZQ / (floor + start-up floor)"});
   for (const std::string& s : Sizes(d)) {
     const std::string g = "size-" + s + "/";
     for (const Build& b : SizeBuilds(d)) {
@@ -320,7 +336,8 @@ std::string SpeedTable(const Data& d) {
                 TimeCell(d, g + "nsis"), TimeCell(d, g + b.floor), Fixed(MBps(d, g + b.ours), 0),
                 Fixed(MBps(d, g + "nsis"), 0), Fixed(MBps(d, g + b.floor), 0),
                 "**" + Fixed(Ratio(d, g + b.ours, g + "nsis"), 2) + "**",
-                "**" + Fixed(Ratio(d, g + b.ours, g + b.floor), 2) + "**"});
+                "**" + Fixed(Ratio(d, g + b.ours, g + b.floor), 2) + "**",
+                Fixed(SumRatio(d, g + b.ours, g + b.floor, g + "startup-floor"), 2)});
     }
   }
   return t;
@@ -365,6 +382,10 @@ std::string StartupTable(const Data& d) {
     t += Row({VariantLabel(d, v), std::to_string(RunCount(d, k)), TimeCell(d, k), Thousands(Field(d, k, &Run::cpu)),
               Thousands(Field(d, k, &Run::runq))});
   }
+  const std::string k = "startup/startup-floor";
+  if (RunCount(d, k))
+    t += Row({"the start-up floor (no payload)", std::to_string(RunCount(d, k)), TimeCell(d, k),
+              Thousands(Field(d, k, &Run::cpu)), Thousands(Field(d, k, &Run::runq))});
   return t;
 }
 
@@ -469,7 +490,7 @@ std::vector<Goal> Goals(const Data& d) {
   std::vector<Goal> goals;
   Goal size{"bytes used on i686 ≤ 28,672", {}, {}};
   for (const Build& b : builds) {
-    const double used = MetaNumber(d, "stub.i686." + (b.ours == "ours" ? std::string("base") : Meta(d, "recommended")));
+    const double used = MetaNumber(d, "stub.i686." + (b.ours == "ours" ? std::string("base") : Meta(d, "compare")));
     size.figures.push_back(Thousands(used));
     size.verdicts.push_back(Verdict(used, used <= kGoalUsedBytes));
   }
@@ -572,6 +593,8 @@ std::string Expand(const Data& d, const std::string& field) {
   if (kind == "s") return Fixed(ms(arg) / 1000, 2);
   if (kind == "mbs") return Fixed(MBps(d, arg), 0);
   if (kind == "ratio" && a.size() == 2) return Fixed(Ratio(d, a[0], a[1]), 2);
+  if (kind == "sumratio")
+    return Fixed(SumRatio(d, arg + "/ours", arg + "/floor", arg + "/startup-floor"), 2);
   if (kind == "cpuratio" && a.size() == 2) return Fixed(Ratio(d, a[0], a[1], &Run::cpu), 2);
   if (kind == "saved" && a.size() == 2) return Fixed(100 * (1 - Ratio(d, a[0], a[1])), 0);
   if (kind == "less" && a.size() == 2) return Thousands(-Difference(d, a[0], a[1]));
@@ -610,7 +633,7 @@ std::string Num(double v, int decimals) { return std::isnan(v) ? "NaN" : Fixed(v
 
 void WritePlotData(const Data& d, const std::string& dir) {
   std::ofstream speed(dir + "/speed.dat");
-  speed << "# payload ZQ NSIS floor ZQ-recommended (MB/s)\n";
+  speed << "# payload ZQ NSIS floor ZQ-before (MB/s)\n";
   for (const std::string& s : Sizes(d)) {
     const std::string g = "size-" + s + "/";
     speed << '"' << s << " MiB\" " << Num(MBps(d, g + "ours"), 1) << ' ' << Num(MBps(d, g + "nsis"), 1) << ' '
@@ -625,10 +648,10 @@ void WritePlotData(const Data& d, const std::string& dir) {
   }
   std::ofstream size(dir + "/size.dat");
   size << "# program bytes\n";
-  const std::string rec = Meta(d, "recommended");
+  const std::string rec = Meta(d, "compare");
   for (const std::string& v : {std::string("base"), rec}) {
     if (std::isnan(MetaNumber(d, "stub.i686." + v))) continue;
-    const std::string tag = v == "base" ? "" : ", recommended";
+    const std::string tag = v == "base" ? "" : ", before";
     size << "\"ZQ i686" << tag << "\" " << Num(MetaNumber(d, "stub.i686." + v), 0) << '\n';
     size << "\"ZQ x86-64" << tag << "\" " << Num(MetaNumber(d, "stub.x86_64." + v), 0) << '\n';
   }

@@ -163,15 +163,16 @@ else
   stub_tree base x86_64 "$B/src/base"
 fi
 # What was tried on top of the build as it is: NAME|cmake options|patches
-# (bench/variants/PATCH.patch, applied to a copy of the sources).  The last
-# one is the set this report recommends; the size runs measure it too.
+# (bench/variants/PATCH.patch, applied to a copy of the sources).  byte-copy
+# and bar-lookup undo the two changes that the build has taken from this
+# benchmark; the last one, both undone, is the build before them, which the
+# size runs measure beside the build as it is.
 VARIANT_DEFS=(
   "o2|-DZQ_INFFAST_FLAGS=-O2|"
-  "fast-memcpy||fast-memcpy"
-  "progress-bar-handle||progress-bar-handle"
   "progress-on-change||progress-on-change"
-  "recommended-o2|-DZQ_INFFAST_FLAGS=-O2|fast-memcpy progress-bar-handle"
-  "recommended||fast-memcpy progress-bar-handle"
+  "byte-copy||byte-copy"
+  "bar-lookup||bar-lookup"
+  "before||byte-copy bar-lookup"
 )
 meta label.base "as built"
 REC=
@@ -201,9 +202,9 @@ if [ $mode = full ]; then
       note "variant $v does not build, skipped (build/bench/win-*-$v.build.log)"
     fi
   done
-  [ "$REC" = recommended ] || REC=
+  [ "$REC" = before ] || REC=
 fi
-meta recommended "$REC"
+meta compare "$REC"
 for v in $VARIANTS; do
   for arch in i686 x86_64; do
     [ -f "$(tree "$arch" "$v")/zqstub.exe" ] || continue
@@ -232,6 +233,12 @@ MINGW=(x86_64-w64-mingw32-g++ -O2 -Wall -Wextra -static -s -DWIN32_LEAN_AND_MEAN
 FLOOR_LINK=(-Wl,--disable-dynamicbase -Wl,--disable-high-entropy-va)
 if stale "$T/zqbench-launch.exe" "$ROOT/bench/launch.cpp"; then
   "${MINGW[@]}" -o "$T/zqbench-launch.exe" "$ROOT/bench/launch.cpp" -lpsapi
+fi
+# The start-up floor: the program's windows without a payload.
+if stale "$T/zqbench-startup-floor.exe" "$ROOT/bench/startup_floor.cpp" "$ROOT/bench/startup_floor.rc"; then
+  x86_64-w64-mingw32-windres "$ROOT/bench/startup_floor.rc" -O coff -o "$T/startup_floor.res.o"
+  "${MINGW[@]}" -mwindows -o "$T/zqbench-startup-floor.exe" "$ROOT/bench/startup_floor.cpp" "$T/startup_floor.res.o" \
+    -lcomctl32
 fi
 # The floor, linked with each build's own zlib (libzqzlib.a of its tree);
 # builds whose zlib is the same share one floor.
@@ -380,6 +387,7 @@ job() {  # NAME MODE EXE ARGS TEMPDIR CLEANDIR
 }
 ours_job() { job "$1" wizard "$(winpath "$2")" - "$(winpath "$W/temp")" "$(winpath "$W/temp")"; }
 nsis_job() { job "$1" exit "$(winpath "$2")" "/S /D=$(winpath "$W/nsis")" - "$(winpath "$W/nsis")"; }
+startup_floor_job() { job "$1" wizard "$(winpath "$T/zqbench-startup-floor.exe")" - - -; }
 floor_job() {  # NAME FLOOR SETUP [MODE]
   job "$1" exit "$(winpath "$T/floor-$2.exe")" "$(winpath "$3") $(winpath "$W/floor") ${4:-full}" - \
       "$(winpath "$W/floor")"
@@ -413,6 +421,7 @@ for size in $SIZES; do
     ours_job ours "$B/data/ours-base-$size.exe"
     [ $have_nsis = 1 ] && nsis_job nsis "$B/data/nsis-$size.exe"
     floor_job floor base "$B/data/ours-base-$size.exe"
+    startup_floor_job startup-floor
     if [ -n "$REC" ]; then
       ours_job rec "$B/data/ours-$REC-$size.exe"
       floor_job floor-rec "${FLOOR_OF[$REC]}" "$B/data/ours-$REC-$size.exe"
@@ -426,6 +435,7 @@ done
 
 {
   for v in $VARIANTS; do ours_job "demo-$v" "$B/data/demo-$v.exe"; done
+  startup_floor_job startup-floor
 } >"$B/jobs/startup.txt"
 run_group startup "$SMALL_ROUNDS"
 
