@@ -17,17 +17,6 @@
 
 namespace {
 
-// Windows also takes COM and LPT followed by a superscript digit of the ANSI
-// code page (0xB9, 0xB2, 0xB3: one, two, three) as a device, in every folder.
-// IsPlainFileName does not refuse these yet (regressions/NOTES.md); make this
-// true once it does.
-constexpr bool kSuperscriptDevicesRefused = true;
-
-bool IsDeviceDigit(char c) {
-  const unsigned char u = static_cast<unsigned char>(c);
-  return (u >= '1' && u <= '9') || (kSuperscriptDevicesRefused && (u == 0xB9 || u == 0xB2 || u == 0xB3));
-}
-
 // The rule as written for people: no folder, drive, stream, wildcard or
 // control character; something besides the dots and blanks Windows drops
 // from the end; not a device, whatever the extension or trailing blanks.
@@ -41,7 +30,9 @@ bool ReferencePlain(const std::string& name) {
   for (char& c : base)
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
   if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL") return false;
-  const bool numbered = base.size() == 4 && IsDeviceDigit(base[3]);
+  // COM and LPT take 1 to 9 and the superscript digits of the ANSI code page (0xB9, 0xB2, 0xB3).
+  const bool numbered = base.size() == 4 && ((base[3] >= '1' && base[3] <= '9') || base[3] == '\xB9' ||
+                                             base[3] == '\xB2' || base[3] == '\xB3');
   return !(numbered && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0));
 }
 

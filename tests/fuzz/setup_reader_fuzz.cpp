@@ -27,11 +27,6 @@ namespace {
 // Far beyond what an input of a few KB inflates to.
 constexpr size_t kMaxInflatedBytes = size_t(256) << 20;
 
-const std::vector<uint8_t>& ProgramProper() {
-  static const std::vector<uint8_t> stub = zqfixture::FillerStub();
-  return stub;
-}
-
 size_t TableEnd(const std::vector<uint8_t>& file, const PayloadHeader& h) {
   if (!EntryCountFitsLimits(h.EntryCount)) return kTableOffset;
   return std::min<size_t>(file.size(), kTableOffset + EntryTableBytes(h.EntryCount));
@@ -61,7 +56,8 @@ std::vector<uint8_t> InflateStream(const std::vector<uint8_t>& file, const Paylo
 
 std::vector<uint8_t> BuildSetup(const uint8_t* data, size_t size) {
   const uint8_t flags = data[0];
-  std::vector<uint8_t> file = ProgramProper();
+  static const std::vector<uint8_t> kProgramProper = zqfixture::FillerStub();
+  std::vector<uint8_t> file = kProgramProper;
   file.insert(file.end(), data + 1, data + size);
   if (file.size() < kTableOffset) return file;
   PayloadHeader h = DecodeHeader(&file[kStubBytes]);
@@ -199,8 +195,7 @@ void CheckExtraction(SetupReader& reader, const SetupReport& r, const std::vecto
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
-  static const std::string dataDir = FreshFolder(ScratchFolder("setup_reader") + "/data");
-  static const std::string outDir = FreshFolder(ScratchFolder("setup_reader") + "/out");
+  static const std::string dataDir = FreshFolder("setup_reader", "data");
   static MemoryFile setup;
   const std::vector<uint8_t> file = BuildSetup(data, size);
   setup.Replace(file.data(), file.size());
@@ -219,8 +214,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (v.accepted()) {
       std::vector<uint8_t> inflated;
       CheckAccepted(file, report, &inflated);
-      CheckExtraction(reader, report, inflated, outDir);
-      EmptyFolder(outDir);
+      CheckExtraction(reader, report, inflated, FreshFolder("setup_reader", "out"));
     }
   }
   // The scratch copy of the inflated data exists only from the inflation on.

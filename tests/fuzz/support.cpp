@@ -16,25 +16,21 @@ void FuzzFailure(const char* invariant, const std::string& seen, const char* fil
   abort();
 }
 
-static std::string gScratch;  // removed at exit; empty until the first use
+static std::string gScratch;  // the target's folder, removed at exit
 
 static void RemoveScratch() {
   std::error_code ec;
-  if (!gScratch.empty()) fs::remove_all(gScratch, ec);
+  fs::remove_all(gScratch, ec);
 }
 
-const std::string& ScratchFolder(const char* target) {
+std::string FreshFolder(const char* target, const std::string& name) {
   if (gScratch.empty()) {
     const char* parent = getenv("ZQ_FUZZ_TEMP");
-    const std::string base = parent != nullptr && *parent != 0 ? parent : ZQ_FUZZ_TEMP;
-    gScratch = base + "/" + target + "-" + std::to_string(getpid());
-    FreshFolder(gScratch);
+    gScratch = (parent != nullptr && *parent != 0 ? parent : ZQ_FUZZ_TEMP) + ("/" + std::string(target)) + "-" +
+               std::to_string(getpid());
     atexit(RemoveScratch);
   }
-  return gScratch;
-}
-
-std::string FreshFolder(const std::string& path) {
+  const std::string path = gScratch + "/" + name;
   std::error_code ec;
   fs::remove_all(path, ec);
   fs::create_directories(path, ec);
@@ -42,22 +38,14 @@ std::string FreshFolder(const std::string& path) {
   return path;
 }
 
-void EmptyFolder(const std::string& path) {
-  std::error_code ec;
-  for (const fs::directory_entry& entry : fs::directory_iterator(path, ec)) fs::remove_all(entry.path(), ec);
-}
-
-MemoryFile::MemoryFile() : fd_(memfd_create("zq-fuzz-input", 0)) {
+// The descriptor stays open for the life of the process.
+MemoryFile::MemoryFile() : fd_(memfd_create("zq-fuzz-input", 0)), path_("/proc/self/fd/" + std::to_string(fd_)) {
   if (fd_ < 0) FuzzFailure("memfd_create works", "no in-memory file", __FILE__, __LINE__);
-  path_ = "/proc/self/fd/" + std::to_string(fd_);
 }
-
-MemoryFile::~MemoryFile() { close(fd_); }
 
 void MemoryFile::Replace(const uint8_t* bytes, size_t count) {
-  size_t done = 0;
   bool ok = ftruncate(fd_, 0) == 0;
-  while (ok && done < count) {
+  for (size_t done = 0; ok && done < count;) {
     const ssize_t n = pwrite(fd_, bytes + done, count - done, static_cast<off_t>(done));
     ok = n > 0;
     done += ok ? static_cast<size_t>(n) : 0;
@@ -69,9 +57,8 @@ std::vector<std::string> FolderEntries(const std::string& path, std::vector<std:
   std::vector<std::string> names;
   std::error_code ec;
   for (const fs::directory_entry& entry : fs::directory_iterator(path, ec)) {
-    const std::string name = entry.path().filename().string();
-    names.push_back(name);
-    if (notFiles != nullptr && !entry.is_regular_file(ec)) notFiles->push_back(name);
+    names.push_back(entry.path().filename().string());
+    if (notFiles != nullptr && !entry.is_regular_file(ec)) notFiles->push_back(names.back());
   }
   std::sort(names.begin(), names.end());
   return names;
@@ -81,13 +68,9 @@ std::string Printable(const std::string& bytes) {
   std::string out;
   for (const char c : bytes) {
     const unsigned char u = static_cast<unsigned char>(c);
-    if (u >= 32 && u < 127 && u != '\\') {
-      out += c;
-    } else {
-      char escaped[8];
-      snprintf(escaped, sizeof escaped, "\\x%02x", u);
-      out += escaped;
-    }
+    char escaped[8];
+    snprintf(escaped, sizeof escaped, "\\x%02x", u);
+    out += u >= 32 && u < 127 && u != '\\' ? std::string(1, c) : escaped;
   }
   return out;
 }

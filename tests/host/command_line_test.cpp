@@ -1,31 +1,20 @@
 // zqpack's command line: a wrong one is answered with exactly one line and
-// exit code 2, a file that cannot be read with one line naming it and exit
-// code 1; --help works for the tool and every command.
+// exit code 2, a file that cannot be read or written with one line naming it
+// and exit code 1, and neither leaves a file behind; --help works for the
+// tool and every command.
 #include <gtest/gtest.h>
 
-#include "fixture.h"
+#include <filesystem>
+
 #include "support.h"
 
-namespace {
-
-void ExpectUsageError(const TestFolder& dir, const std::vector<std::string>& args) {
-  std::string shown;
-  for (const std::string& a : args) shown += " " + a;
-  SCOPED_TRACE("zqpack" + shown);
-  const RunResult run = dir.Run(args);
-  EXPECT_EQ(run.exitCode, 2) << Describe(run);
-  EXPECT_EQ(Lines(run.err).size(), 1u) << Describe(run);
-  EXPECT_EQ(run.out, "") << Describe(run);
-}
-
-}  // namespace
+namespace fs = std::filesystem;
+using Args = std::vector<std::string>;
 
 TEST(CommandLine, WrongCommandLinesExitWithTwoAndOneLine) {
   TestFolder dir;
-  const std::string in = dir.Path("in.txt");
-  WriteText(in, "x");
-  const std::string out = dir.Path("out.exe");
-  const std::vector<std::vector<std::string>> wrong = {
+  const std::string in = dir.Write("in.txt", zqfixture::Bytes("x")), out = dir.Path("out.exe");
+  const std::vector<Args> wrong = {
       {},
       {"frobnicate"},
       {"build"},
@@ -49,19 +38,23 @@ TEST(CommandLine, WrongCommandLinesExitWithTwoAndOneLine) {
       {"extract"},
       {"extract", "a.exe", "-C"},
   };
-  for (const std::vector<std::string>& args : wrong) ExpectUsageError(dir, args);
-  EXPECT_TRUE(FilesBelow(dir.work()) == std::vector<std::string>({"in.txt"})) << "nothing written";
+  for (const Args& args : wrong) {
+    const RunResult run = dir.Run(args);
+    EXPECT_TRUE(FailedWithOneLine(run, 2));
+    EXPECT_EQ(run.out, "") << Describe(run);
+  }
+  EXPECT_EQ(FilesBelow(dir.work()), Args({"in.txt"})) << "nothing written";
 }
 
 TEST(CommandLine, HelpForTheToolAndEachCommand) {
   TestFolder dir;
-  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{{"--help"},
-                                                                                    {"build", "--help"},
-                                                                                    {"check", "-h"},
-                                                                                    {"list", "--help"},
-                                                                                    {"verify", "--help"},
-                                                                                    {"extract", "--help"},
-                                                                                    {"build", "-o", "x", "--help"}}) {
+  for (const Args& args : std::vector<Args>{{"--help"},
+                                            {"build", "--help"},
+                                            {"check", "-h"},
+                                            {"list", "--help"},
+                                            {"verify", "--help"},
+                                            {"extract", "--help"},
+                                            {"build", "-o", "x", "--help"}}) {
     const RunResult run = dir.Run(args);
     EXPECT_EQ(run.exitCode, 0) << Describe(run);
     EXPECT_EQ(run.out.compare(0, 14, "Usage: zqpack "), 0) << Describe(run);
@@ -70,35 +63,63 @@ TEST(CommandLine, HelpForTheToolAndEachCommand) {
 
 TEST(CommandLine, UnreadableFilesExitWithOneAndNameTheFile) {
   TestFolder dir;
-  const std::string missing = dir.Path("missing.exe");
-  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-           {"verify", missing},
-           {"list", missing},
-           {"extract", missing, "-C", dir.Path("out")},
-           {"check", dir.Path("missing.ini")},
-           {"build", "-o", dir.Path("out.exe"), "--stub", missing, dir.Path("missing.ini")},
-           {"build", "-o", dir.Path("out.exe"), "--stub", dir.work(), missing}}) {
-    const RunResult run = dir.Run(args);
-    EXPECT_EQ(run.exitCode, 1) << Describe(run);
-    EXPECT_EQ(Lines(run.err).size(), 1u) << Describe(run);
-    EXPECT_NE(run.err.find(dir.work()), std::string::npos) << Describe(run);
-  }
-  EXPECT_TRUE(FilesBelow(dir.work()).empty()) << "no output, no folder";
+  const std::string missing = dir.Path("missing.exe"), out = dir.Path("out.exe");
+  const std::string in = dir.Write("in.txt", zqfixture::Bytes("x")),
+                    stub = dir.Write("stub.exe", zqfixture::FillerStub());
+  const struct {
+    Args args;
+    Args mentions;
+  } rows[] = {
+      {{"verify", missing}, {missing}},
+      {{"list", missing}, {missing}},
+      {{"extract", missing, "-C", dir.Path("out")}, {missing}},
+      {{"check", dir.Path("missing.ini")}, {dir.Path("missing.ini")}},
+      {{"build", "-o", out, "--stub", missing, dir.Path("missing.ini")}, {dir.Path("missing.ini")}},
+      {{"build", "-o", out, "--stub", dir.work(), missing}, {dir.work()}},
+      {{"build", "-o", out, "--stub", stub, in, missing}, {missing}},
+      // A program proper of any other size than 32768 bytes.
+      {{"build", "-o", out, "--stub", dir.Write("short.exe", std::vector<uint8_t>(32767, 0x90)), in},
+       {"short.exe", "32768"}},
+      {{"build", "-o", out, "--stub", dir.Write("long.exe", std::vector<uint8_t>(32769, 0x90)), in},
+       {"long.exe", "32768"}},
+      {{"build", "-o", out, "--stub", dir.Write("empty.exe", {}), in}, {"empty.exe", "32768"}},
+  };
+  const Args before = FilesBelow(dir.work());
+  for (const auto& row : rows) EXPECT_TRUE(FailedWithOneLine(dir.Run(row.args), 1, row.mentions));
+  EXPECT_EQ(FilesBelow(dir.work()), before) << "no output, no folder, no temporary file";
+}
+
+TEST(CommandLine, FullDiskLeavesTheOldSetupAndNoTemporaryFile) {
+  // A 1 MB tmpfs as the output's folder, a setup of about 3 MB.
+  TestFolder dir;
+  const std::string full = dir.Path("full");
+  fs::create_directory(full);
+  if (system(("mount -t tmpfs -o size=1m tmpfs '" + full + "' 2>/dev/null").c_str()) != 0)
+    GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
+  struct Unmount {
+    std::string dir;
+    ~Unmount() { (void)system(("umount '" + dir + "'").c_str()); }
+  } unmount{full};
+  WriteText(full + "/setup.exe", "old");
+  EXPECT_TRUE(
+      FailedWithOneLine(dir.Run({"-q", "build", "--stub", dir.Write("stub.exe", zqfixture::FillerStub()), "-o",
+                                 full + "/setup.exe", dir.Write("random.bin", zqfixture::RandomBytes(3 << 20, 9))}),
+                        1, {"setup.exe"}));
+  EXPECT_EQ(ReadText(full + "/setup.exe"), "old");
+  EXPECT_EQ(FilesBelow(full), Args({"setup.exe"}));
 }
 
 TEST(CommandLine, DefaultProgramProperIsTheBuiltOne) {
   TestFolder dir;
-  const RunResult version = dir.Run({"--version"});
-  if (version.out.find("program proper i686: built in") == std::string::npos)
+  if (dir.Run({"--version"}).out.find("program proper i686: built in") == std::string::npos)
     GTEST_SKIP() << "zqpack was built before out/zqstub-i686.exe existed";
-  for (const zqfixture::Entry& e : zqfixture::SampleEntries()) zqfixture::WriteFileBytes(dir.Path(e.name), e.contents);
+  dir.WriteSample();
   const RunResult run = dir.Run({"build", dir.Path("Setup.ini"), "-o", dir.Path("setup.exe")});
   ASSERT_EQ(run.exitCode, 0) << Describe(run);
   EXPECT_NE(run.err.find("program proper for i686: built into zqpack"), std::string::npos) << Describe(run);
   EXPECT_EQ(dir.Run({"verify", dir.Path("setup.exe")}).exitCode, 0);
   const std::vector<uint8_t> setup = zqfixture::ReadFileBytes(dir.Path("setup.exe"));
-  const std::string stubPath =
-      std::string(ZQPACK_BINARY).substr(0, std::string(ZQPACK_BINARY).rfind('/')) + "/zqstub-i686.exe";
+  const std::string stubPath = fs::path(ZQPACK_BINARY).parent_path().string() + "/zqstub-i686.exe";
   const std::vector<uint8_t> stub = zqfixture::ReadFileBytes(stubPath);
   EXPECT_TRUE(std::equal(stub.begin(), stub.end(), setup.begin()))
       << "the setup begins with " << stubPath << " (rebuild zqpack after the program proper changed)";

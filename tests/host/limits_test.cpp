@@ -1,8 +1,24 @@
-// The reader's limits and the plain-file-name rule, which decide what the
-// program refuses before any out-of-bounds access or file creation.
+// The payload checksum, the reader's limits and the plain-file-name rule,
+// which decide what the program refuses before any out-of-bounds access or
+// file creation.
 #include "payload/limits.h"
 
 #include <gtest/gtest.h>
+
+#include "fixture.h"
+#include "payload/checksum.h"
+
+TEST(PayloadChecksum, IsAdlerFromTheSignatureInOneCallOrInParts) {
+  EXPECT_EQ(PayloadChecksum(0x0049515A, "abc", 3), 0xF6A15280u);  // the worked example
+  EXPECT_EQ(PayloadChecksum(0x0049515A, "", 0), 0x0049515Au);
+  // Long enough for the sums to wrap modulo 65521 many times.
+  const std::vector<uint8_t> data = zqfixture::RandomBytes(3 * 65536 + 17, 1);
+  const uint32_t whole = PayloadChecksum(0x0049515A, data.data(), data.size());
+  for (size_t cut : {size_t(0), size_t(1), size_t(5552), size_t(65536), data.size() - 1})
+    EXPECT_EQ(PayloadChecksum(PayloadChecksum(0x0049515A, data.data(), cut), data.data() + cut, data.size() - cut),
+              whole)
+        << "split at " << cut;
+}
 
 TEST(PayloadLimits, EntryCountFitsTheWorkBuffer) {
   EXPECT_TRUE(EntryCountFitsLimits(0));
@@ -42,10 +58,9 @@ TEST(PlainFileName, AcceptsNamesThatStayInTheirFolder) {
 }
 
 TEST(PlainFileName, RefusesFoldersDrivesStreamsAndDevices) {
-  for (const char* name :
-       {"",    ".",        "..",  " ",   "...",  ". .",      "..\\x", "a\\b",     "a/b",     "../evil",
-        "C:x", "x:stream", "a*b", "a?b", "a\"b", "a<b",      "a>b",   "a|b",      "a\tb",    "\x1f",
-        "CON", "con.txt",  "Nul", "aux", "PRN ", "AUX .txt", "COM1",  "lpt9.log", "Com5.cab",
-        "COM\xB9", "lpt\xB2.txt", "Com\xB3"})
+  for (const char* name : {"",     ".",        "..",   " ",        "...",      ". .",     "..\\x",       "a\\b",
+                           "a/b",  "../evil",  "C:x",  "x:stream", "a*b",      "a?b",     "a\"b",        "a<b",
+                           "a>b",  "a|b",      "a\tb", "\x1f",     "CON",      "con.txt", "Nul",         "aux",
+                           "PRN ", "AUX .txt", "COM1", "lpt9.log", "Com5.cab", "COM\xB9", "lpt\xB2.txt", "Com\xB3"})
     EXPECT_FALSE(IsPlainFileName(name)) << '"' << name << '"';
 }

@@ -1,7 +1,6 @@
 #include "support.h"
 
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -34,6 +33,8 @@ RunResult RunZqpack(const std::vector<std::string>& args, const std::string& scr
     _exit(127);
   }
   RunResult run;
+  run.command = "zqpack";
+  for (const std::string& a : args) run.command += " " + a;
   int status = 0;
   if (child > 0 && waitpid(child, &status, 0) == child)
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
@@ -45,7 +46,26 @@ RunResult RunZqpack(const std::vector<std::string>& args, const std::string& scr
 }
 
 std::string Describe(const RunResult& run) {
-  return "zqpack exited with " + std::to_string(run.exitCode) + "\n--- stdout:\n" + run.out + "--- stderr:\n" + run.err;
+  return run.command + "\nexited with " + std::to_string(run.exitCode) + "\n--- stdout:\n" + run.out + "--- stderr:\n" +
+         run.err;
+}
+
+::testing::AssertionResult FailedWithOneLine(const RunResult& run, int exitCode,
+                                             const std::vector<std::string>& mentions) {
+  bool ok = run.exitCode == exitCode && Lines(run.err).size() == 1;
+  for (const std::string& m : mentions) ok = ok && run.err.find(m) != std::string::npos;
+  if (ok) return ::testing::AssertionSuccess();
+  std::string wanted;
+  for (const std::string& m : mentions) wanted += " \"" + m + "\"";
+  return ::testing::AssertionFailure() << "wanted exit code " << exitCode << " and one line on stderr holding" << wanted
+                                       << "\n"
+                                       << Describe(run);
+}
+
+zqfixture::SetupRecipe SampleRecipe() {
+  zqfixture::SetupRecipe recipe;
+  recipe.entries = zqfixture::SampleEntries();
+  return recipe;
 }
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -69,6 +89,19 @@ TestFolder::~TestFolder() {
     std::error_code ec;
     fs::remove_all(root_, ec);
   }
+}
+
+std::string TestFolder::Write(const std::string& name, const std::vector<uint8_t>& bytes) const {
+  zqfixture::WriteFileBytes(Path(name), bytes);
+  return Path(name);
+}
+
+void TestFolder::WriteSample() const {
+  for (const zqfixture::Entry& e : zqfixture::SampleEntries()) Write(e.name, e.contents);
+}
+
+std::string TestFolder::WriteSetup(const zqfixture::SetupRecipe& r) const {
+  return Write("setup.exe", zqfixture::BuildSetup(r));
 }
 
 std::vector<std::string> FilesBelow(const std::string& dir) {

@@ -1,45 +1,33 @@
 // A minimal check framework for the module tests, which run as Windows
-// programs under Wine (GoogleTest is a Linux library here).  Each failed check
-// prints what it saw beside what it wanted; main prints the closing line
-// "N passed, N failed" and exits non-zero on any failure.
+// programs under Wine (GoogleTest is a Linux library here).  A failed check
+// prints what it saw beside what it wanted; FinishChecks prints the closing
+// line "N passed, N failed" and gives the exit code, non-zero on a failure.
 #pragma once
 #include <stdio.h>
 #include <string.h>
 
-struct CheckCounts {
-  int passed = 0;
-  int failed = 0;
-};
-inline CheckCounts& Counts() {
-  static CheckCounts counts;
-  return counts;
+inline int gChecksPassed = 0, gChecksFailed = 0;
+
+inline bool CheckResult(bool ok, const char* group, const char* file, int line, const char* what) {
+  ++(ok ? gChecksPassed : gChecksFailed);
+  if (!ok) printf("FAIL %s (%s:%d): %s\n", group, file, line, what);
+  return ok;
 }
 
-#define CHECK_STR(group, got, want)                                                       \
-  do {                                                                                    \
-    const char* got_ = (got);                                                             \
-    const char* want_ = (want);                                                           \
-    if (strcmp(got_, want_) == 0) {                                                       \
-      ++Counts().passed;                                                                  \
-    } else {                                                                              \
-      ++Counts().failed;                                                                  \
-      printf("FAIL %s (%s:%d): %s\n  saw:    \"%s\"\n  wanted: \"%s\"\n", group, __FILE__, \
-             __LINE__, #got, got_, want_);                                                \
-    }                                                                                     \
-  } while (0)
+// got equals want (or, with whole false, holds it).
+inline void CheckText(const char* got, const char* want, bool whole, const char* group, const char* file, int line,
+                      const char* what) {
+  const bool ok = whole ? strcmp(got, want) == 0 : strstr(got, want) != nullptr;
+  if (!CheckResult(ok, group, file, line, what))
+    printf("  saw:    \"%s\"\n  wanted%s: \"%s\"\n", got, whole ? "" : " within", want);
+}
 
-#define CHECK_TRUE(group, condition)                                                          \
-  do {                                                                                        \
-    if (condition) {                                                                          \
-      ++Counts().passed;                                                                      \
-    } else {                                                                                  \
-      ++Counts().failed;                                                                      \
-      printf("FAIL %s (%s:%d): %s is false\n", group, __FILE__, __LINE__, #condition);        \
-    }                                                                                         \
-  } while (0)
+#define CHECK_TRUE(group, condition) CheckResult((condition), group, __FILE__, __LINE__, #condition " is false")
+#define CHECK_STR(group, got, want) CheckText((got), (want), true, group, __FILE__, __LINE__, #got)
+#define CHECK_HAS(group, got, part) CheckText((got), (part), false, group, __FILE__, __LINE__, #got)
 
 inline int FinishChecks() {
-  printf("%d passed, %d failed\n", Counts().passed, Counts().failed);
+  printf("%d passed, %d failed\n", gChecksPassed, gChecksFailed);
   fflush(stdout);
-  return Counts().failed == 0 ? 0 : 1;
+  return gChecksFailed == 0 ? 0 : 1;
 }

@@ -1,11 +1,10 @@
 // The license viewer with the real Rich Edit 1.0 control: the format chosen
 // by the path's last three characters, empty and missing files.
+#include "wizard/license.h"
+
 #include <windows.h>
 
 #include "tests/module/check.h"
-#include "wizard/license.h"
-
-static const char kRtf[] = "{\\rtf1\\ansi{\\fonttbl{\\f0 Arial;}}\\f0 \\b Terms\\b0  apply.\\par}";
 
 static char TempPath[MAX_PATH];
 
@@ -19,59 +18,15 @@ static const char* WriteLicense(const char* name, const char* contents) {
   return path;
 }
 
-static void ViewerText(HWND viewer, char* text, int capacity) {
+// Loads path into a fresh viewer that shows oldText; text gets what it shows then.
+static bool Load(const char* path, const char* oldText, char* text, int capacity) {
+  HWND viewer = CreateWindowExA(0, "RICHEDIT", oldText, WS_POPUP | ES_MULTILINE | ES_READONLY | WS_VSCROLL, 0, 0, 300,
+                                200, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+  const bool loaded = LoadLicenseFile(viewer, path);
   text[0] = 0;
   GetWindowTextA(viewer, text, capacity);
-}
-
-static HWND NewViewer() {
-  return CreateWindowExA(0, "RICHEDIT", "", WS_POPUP | ES_MULTILINE | ES_READONLY | WS_VSCROLL, 0, 0,
-                         300, 200, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
-}
-
-static void FormatByEnding() {
-  // Rich text: the viewer shows the words, not the markup.
-  const char* richNames[] = {"zq_lic1.rtf", "zq_lic2.RTF", "zq_lic3.Rtf", "zq_lic4rtf"};
-  for (const char* name : richNames) {
-    HWND viewer = NewViewer();
-    const char* path = WriteLicense(name, kRtf);
-    CHECK_TRUE("rich text loads", LoadLicenseFile(viewer, path));
-    char text[512];
-    ViewerText(viewer, text, sizeof text);
-    CHECK_TRUE("rich text shows its words", strstr(text, "Terms apply.") != nullptr);
-    CHECK_TRUE("rich text hides its markup", strstr(text, "\\rtf1") == nullptr);
-    DeleteFileA(path);
-    DestroyWindow(viewer);
-  }
-  // Anything else is plain text: the RTF source shows as it is.
-  const char* plainNames[] = {"zq_lic5.txt", "zq_lic6.rtf.txt", "zq_lic7.rt"};
-  for (const char* name : plainNames) {
-    HWND viewer = NewViewer();
-    const char* path = WriteLicense(name, kRtf);
-    CHECK_TRUE("plain text loads", LoadLicenseFile(viewer, path));
-    char text[512];
-    ViewerText(viewer, text, sizeof text);
-    CHECK_TRUE("plain text shows the RTF source", strstr(text, "{\\rtf1") != nullptr);
-    DeleteFileA(path);
-    DestroyWindow(viewer);
-  }
-}
-
-static void EmptyAndMissing() {
-  HWND viewer = NewViewer();
-  SetWindowTextA(viewer, "old text");
-  const char* path = WriteLicense("zq_empty.txt", "");
-  CHECK_TRUE("an empty plain file loads", LoadLicenseFile(viewer, path));
-  char text[64];
-  ViewerText(viewer, text, sizeof text);
-  CHECK_STR("an empty plain file leaves the viewer empty", text, "");
-  DeleteFileA(path);
-
-  SetWindowTextA(viewer, "kept");
-  CHECK_TRUE("a missing file fails", !LoadLicenseFile(viewer, path));
-  ViewerText(viewer, text, sizeof text);
-  CHECK_STR("a missing file leaves the viewer alone", text, "kept");
   DestroyWindow(viewer);
+  return loaded;
 }
 
 int main() {
@@ -80,7 +35,26 @@ int main() {
     printf("FAIL riched32.dll does not load\n");
     return 1;
   }
-  FormatByEnding();
-  EmptyAndMissing();
+  // Rich text shows its words, not its markup; anything else shows the source as it is.
+  const struct {
+    const char* name;
+    bool rich;
+  } files[] = {{"zq_lic1.rtf", true},  {"zq_lic2.RTF", true},      {"zq_lic3.Rtf", true}, {"zq_lic4rtf", true},
+               {"zq_lic5.txt", false}, {"zq_lic6.rtf.txt", false}, {"zq_lic7.rt", false}};
+  char text[512];
+  for (const auto& f : files) {
+    const char* path = WriteLicense(f.name, "{\\rtf1\\ansi{\\fonttbl{\\f0 Arial;}}\\f0 \\b Terms\\b0  apply.\\par}");
+    CHECK_TRUE(f.name, Load(path, "", text, sizeof text));
+    CHECK_HAS(f.name, text, f.rich ? "Terms apply." : "{\\rtf1");
+    if (f.rich) CHECK_TRUE(f.name, strstr(text, "\\rtf1") == nullptr);
+    DeleteFileA(path);
+  }
+
+  const char* empty = WriteLicense("zq_empty.txt", "");
+  CHECK_TRUE("an empty plain file loads", Load(empty, "old text", text, sizeof text));
+  CHECK_STR("an empty plain file leaves the viewer empty", text, "");
+  DeleteFileA(empty);
+  CHECK_TRUE("a missing file fails", !Load(empty, "kept", text, sizeof text));
+  CHECK_STR("a missing file leaves the viewer alone", text, "kept");
   return FinishChecks();
 }

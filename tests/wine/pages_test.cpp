@@ -1,21 +1,13 @@
 // The wizard's layout: every control where its template puts it, the body and
 // head bitmaps sized and placed from the bitmap files (which are gone once
 // the wizard is up), and the bold Arial of the two titles alone.
-#include "rig.h"
-
-// The setups come from zqfixture, which tests/wine/CMakeLists.txt must link;
-// without it this file builds to one failing test that says so.
-#if __has_include("fixture.h")
 #include <algorithm>
-#include <fstream>
+#include <tuple>
 
-#include "fixture.h"
+#include "rig.h"
 
 namespace zqrig {
 namespace {
-
-using zqfixture::Bytes;
-using zqfixture::Entry;
 
 // One control of a template: its parent as the driver names it, its ID and
 // its rectangle in dialog units.
@@ -75,44 +67,25 @@ void ExpectTemplateRectangles(const State& state, std::vector<int> except = {}) 
   EXPECT_EQ(header->rect, state.Pixels(0, 0, 350, 34)) << header->line;
 }
 
-class Pages : public WineTest {
+class Pages : public ProgramTest {
  protected:
-  // Runs a setup whose Setup.ini names `bodyName` and `headName`, with these
-  // extra files, up to the wizard; describes the Welcome and then the License
-  // view.  The driver ends the setup there, so the Workspace keeps what the
-  // wizard left while it was up.
-  Outcome ShowPages(const std::string& bodyName, const std::string& headName, std::vector<Entry> extra) const {
-    std::string ini =
-        "[CEAppManager]\r\nComponent = Demo App\r\n\r\n[Demo App]\r\nCabFiles = ONE.CAB\r\n\r\n"
-        "[ZQINSTALLER]\r\nProductName = Demo\r\nProductVersion = 1.53\r\nLicenseFile = license.rtf\r\n"
-        "BodyBitmap = " +
-        bodyName + "\r\nHeadBitmap = " + headName + "\r\n";
-    std::vector<Entry> entries = {{"license.rtf", Bytes("{\\rtf1\\ansi Demo license.\\par}")}};
-    entries.insert(entries.end(), extra.begin(), extra.end());
-    entries.push_back({"Setup.ini", Bytes(ini)});
-    entries.push_back({"ONE.CAB", zqfixture::MakeCabinet("one.exe", Bytes("one"))});
-
+  // Runs the sample with BodyBitmap `bodyName`, HeadBitmap `headName` and
+  // these files in place of its bitmaps up to the wizard; describes the
+  // Welcome, then the License view.  The driver ends the setup there, so
+  // the Workspace keeps what the wizard left.
+  Outcome ShowPages(const std::string& bodyName, const std::string& headName, const std::vector<Entry>& bitmaps) const {
+    std::vector<Entry> entries = SampleFiles(SampleIni({{"BodyBitmap", bodyName}, {"HeadBitmap", headName}}));
+    entries.erase(entries.begin() + 1, entries.begin() + 3);  // body.bmp, head.bmp
+    entries.insert(entries.end(), bitmaps.begin(), bitmaps.end());
     for (const fs::path& earlier : Workspaces(folder().Temp())) fs::remove_all(earlier);
-    zqfixture::SetupRecipe recipe;
-    recipe.stub = zqfixture::ReadFileBytes(ProgramProper(arch()).string());
-    recipe.entries = entries;
-    fs::path exe = folder().Root() / "Setup.exe";
-    zqfixture::WriteFileBytes(exe.string(), zqfixture::BuildSetup(recipe));
-    Launch launch = Setup(exe);
-    launch.appPaths = AppPaths::Pointing(StandIn("Program Files/App Mgr"));
+    Launch launch = Installed(WriteSetup(entries));
     launch.script.Wizard().State().Click(1000).State();
     return Drive(launch);
   }
-
-  // What the wizard left in the Workspace while it was up.
-  std::vector<std::string> WorkspaceFiles() const {
-    std::vector<fs::path> workspaces = Workspaces(folder().Temp());
-    EXPECT_EQ(workspaces.size(), 1u) << "TEMP holds " << ::testing::PrintToString(FilesIn(folder().Temp()));
-    return workspaces.size() == 1 ? FilesIn(workspaces[0]) : std::vector<std::string>();
-  }
+  std::vector<std::string> WorkspaceFiles() const { return FilesIn(OnlyWorkspace()); }
 };
 
-const std::vector<std::string> kLeftInWorkspace = {"ONE.CAB", "Setup.ini"};
+const std::vector<std::string> kLeftInWorkspace = {"DEMO.CAB", "Setup.ini"};
 
 // Without usable bitmaps (the body file missing, the head file no BMP) every
 // control keeps its template rectangle, in both views; the head file is gone
@@ -136,20 +109,15 @@ TEST_P(Pages, TemplatesSetEveryRectangleAndFont) {
       EXPECT_EQ(control.font, "dialog") << control.line;
     }
   }
-  const Control* welcomeTitle = state.Find(1007, "welcome");
-  ASSERT_TRUE(welcomeTitle) << state.Transcript();
-  EXPECT_EQ(welcomeTitle->font, "own") << welcomeTitle->line;
-  EXPECT_EQ(welcomeTitle->face, "Arial") << welcomeTitle->line;
-  EXPECT_EQ(welcomeTitle->height, -18) << welcomeTitle->line;
-  EXPECT_EQ(welcomeTitle->weight, 700) << welcomeTitle->line;
-  EXPECT_EQ(welcomeTitle->charset, 0) << welcomeTitle->line;
-  const Control* headTitle = state.Find(1010, "header");
-  ASSERT_TRUE(headTitle) << state.Transcript();
-  EXPECT_EQ(headTitle->font, "own") << headTitle->line;
-  EXPECT_EQ(headTitle->face, "Arial") << headTitle->line;
-  EXPECT_EQ(headTitle->height, -8) << headTitle->line;
-  EXPECT_EQ(headTitle->weight, 700) << headTitle->line;
-  EXPECT_EQ(headTitle->charset, 1) << headTitle->line;
+  // The two titles: bold Arial, -18 with charset 0 and -8 with charset 1.
+  for (const auto& [parent, id, height, charset] : {std::make_tuple("welcome", 1007, -18L, 0),
+                                                     std::make_tuple("header", 1010, -8L, 1)}) {
+    const Control* title = state.Find(id, parent);
+    ASSERT_TRUE(title) << state.Transcript();
+    EXPECT_TRUE(title->font == "own" && title->face == "Arial" && title->height == height && title->weight == 700 &&
+                title->charset == charset)
+        << "wanted own bold Arial " << height << ", charset " << charset << ", saw " << title->line;
+  }
 }
 
 // The other way round (the body file no BMP, the head value naming a bitmap
@@ -204,11 +172,3 @@ ZQ_WINE_TEST_SUITE(Pages);
 
 }  // namespace
 }  // namespace zqrig
-
-#else
-
-TEST(PagesTests, NeedTheFixtureLibrary) {
-  FAIL() << "tests/wine/CMakeLists.txt does not link zqfixture to the Wine tests";
-}
-
-#endif

@@ -15,7 +15,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/file.h>
-#include <sys/stat.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,7 +26,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <sstream>
+#include <stdexcept>
 #include <thread>
 
 extern char** environ;
@@ -54,36 +56,32 @@ fs::path RigDir() {
 
 std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 void WriteFile(const fs::path& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
 }
+
+bool StartsWith(const std::string& text, const std::string& head) { return text.rfind(head, 0) == 0; }
 
 // --- child processes ----------------------------------------------------------
 
 struct Spawned {
   pid_t pid = -1;
-  int out = -1;  // the child's stdout, or -1
-  int err = -1;  // the child's stderr, or -1
+  int out = -1, err = -1;  // the child's stdout and stderr
 };
 
-// Starts argv[0] with the given environment.  Output goes to pipes when
-// `capture`, else to /dev/null.
-Spawned Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-              const fs::path& cwd, bool capture) {
-  int outPipe[2] = {-1, -1}, errPipe[2] = {-1, -1};
-  if (capture && (pipe(outPipe) != 0 || pipe(errPipe) != 0)) return {};
+// Starts argv[0] with the given environment, its output into pipes.
+Spawned Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env, const fs::path& cwd) {
+  int outPipe[2], errPipe[2];
+  if (pipe(outPipe) != 0 || pipe(errPipe) != 0) return {};
   pid_t pid = fork();
   if (pid == 0) {
     int null = open("/dev/null", O_RDWR);
     dup2(null, 0);
-    dup2(capture ? outPipe[1] : null, 1);
-    dup2(capture ? errPipe[1] : null, 2);
+    dup2(outPipe[1], 1);
+    dup2(errPipe[1], 2);
     if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(127);
     for (int fd = 3; fd < 1024; ++fd) close(fd);
     std::vector<char*> args, envp;
@@ -97,26 +95,19 @@ Spawned Spawn(const std::vector<std::string>& argv, const std::vector<std::strin
     (void)ignored;
     _exit(127);
   }
-  Spawned child;
-  child.pid = pid;
-  if (capture) {
-    close(outPipe[1]);
-    close(errPipe[1]);
-    child.out = outPipe[0];
-    child.err = errPipe[0];
-  }
-  return child;
+  close(outPipe[1]);
+  close(errPipe[1]);
+  return {pid, outPipe[0], errPipe[0]};
 }
 
 // Reads both pipes until the child has ended and they hold nothing more,
 // handing stdout lines to `onLine` as they come; kills the child after
-// `limitSeconds`.  Wine's helper processes (the desktop process, a program's
-// own children) inherit the pipes and may hold them open for seconds after
-// the child ended, so the end of the child, not of the pipes, ends the wait.
-// Returns the exit status (the Unix view: 0-255, or 128+signal).
+// `limitSeconds`.  Wine's helper processes inherit the pipes and may hold
+// them open for seconds after the child ended, so the end of the child, not
+// of the pipes, ends the wait.  Returns the exit status (0-255, or
+// 128+signal).
 template <typename OnLine>
-int Collect(Spawned child, int limitSeconds, std::string* err, OnLine onLine,
-            bool* timedOut = nullptr) {
+int Collect(Spawned child, int limitSeconds, std::string* err, OnLine onLine, bool* timedOut = nullptr) {
   std::string pending;
   Clock::time_point start = Clock::now();
   bool killed = false, ended = false;
@@ -140,18 +131,16 @@ int Collect(Spawned child, int limitSeconds, std::string* err, OnLine onLine,
       if (got <= 0) {
         close(fds[i].fd);
         (i == 0 ? child.out : child.err) = -1;
-        continue;
-      }
-      if (i == 1) {
+      } else if (i == 1) {
         err->append(buffer, static_cast<size_t>(got));
-        continue;
-      }
-      pending.append(buffer, static_cast<size_t>(got));
-      for (size_t end; (end = pending.find('\n')) != std::string::npos;) {
-        std::string line = pending.substr(0, end);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        pending.erase(0, end + 1);
-        onLine(line);
+      } else {
+        pending.append(buffer, static_cast<size_t>(got));
+        for (size_t end; (end = pending.find('\n')) != std::string::npos;) {
+          std::string line = pending.substr(0, end);
+          if (!line.empty() && line.back() == '\r') line.pop_back();
+          pending.erase(0, end + 1);
+          onLine(line);
+        }
       }
     }
   }
@@ -164,28 +153,24 @@ int Collect(Spawned child, int limitSeconds, std::string* err, OnLine onLine,
   return 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
 }
 
-int RunQuietly(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-               int limitSeconds, std::string* output) {
-  std::string err, out;
-  int status = Collect(Spawn(argv, env, fs::path(), true), limitSeconds, &err,
-                       [&](const std::string& line) { out += line + "\n"; });
-  if (output) *output = out + err;
-  return status;
+// Runs argv to its end; its stdout (and stderr when `withErrors`).
+ProgramResult Run(const std::vector<std::string>& argv, const std::vector<std::string>& env, int limitSeconds,
+                  const fs::path& cwd = fs::path()) {
+  ProgramResult result;
+  result.status = Collect(Spawn(argv, env, cwd), limitSeconds, &result.err,
+                          [&](const std::string& line) { result.out += line + "\n"; });
+  return result;
 }
 
 std::vector<std::string> BaseEnvironment() {
   std::vector<std::string> env;
-  for (char** var = environ; *var; ++var) {
-    std::string text = *var;
-    if (text.rfind("WINE", 0) == 0 || text.rfind("DISPLAY=", 0) == 0) continue;
-    env.push_back(text);
-  }
+  for (char** var = environ; *var; ++var)
+    if (!StartsWith(*var, "WINE") && !StartsWith(*var, "DISPLAY=")) env.push_back(*var);
   return env;
 }
 
 bool ProcessIs(pid_t pid, const char* name) {
-  std::string comm = ReadFile("/proc/" + std::to_string(pid) + "/comm");
-  return kill(pid, 0) == 0 && comm.rfind(name, 0) == 0;
+  return kill(pid, 0) == 0 && StartsWith(ReadFile("/proc/" + std::to_string(pid) + "/comm"), name);
 }
 
 // --- the rig's state file ---------------------------------------------------
@@ -237,18 +222,14 @@ std::vector<std::string> WineEnvironment(const std::string& display, const fs::p
   // user's folders): give them a home inside the rig folder.
   std::vector<std::string> env;
   for (const std::string& var : BaseEnvironment())
-    if (var.rfind("HOME=", 0) != 0 && var.rfind("XDG_", 0) != 0) env.push_back(var);
+    if (!StartsWith(var, "HOME=") && !StartsWith(var, "XDG_")) env.push_back(var);
   fs::path home = RigDir() / "home";
   fs::create_directories(home);
-  env.push_back("HOME=" + home.string());
-  env.push_back("XDG_CACHE_HOME=" + (home / ".cache").string());
-  env.push_back("XDG_CONFIG_HOME=" + (home / ".config").string());
-  env.push_back("XDG_DATA_HOME=" + (home / ".local/share").string());
-  env.push_back("WINEPREFIX=" + prefix.string());
-  env.push_back("WINELOADER=" + loader);
-  env.push_back("WINEDEBUG=-all");
-  env.push_back(std::string("WINEDLLOVERRIDES=") + kDllOverrides);
-  env.push_back("DISPLAY=" + display);
+  env.insert(env.end(), {"HOME=" + home.string(), "XDG_CACHE_HOME=" + (home / ".cache").string(),
+                         "XDG_CONFIG_HOME=" + (home / ".config").string(),
+                         "XDG_DATA_HOME=" + (home / ".local/share").string(), "WINEPREFIX=" + prefix.string(),
+                         "WINELOADER=" + loader, "WINEDEBUG=-all",
+                         std::string("WINEDLLOVERRIDES=") + kDllOverrides, "DISPLAY=" + display});
   return env;
 }
 
@@ -265,12 +246,11 @@ bool StartXvfb(RigState* state, std::string* why) {
     dup2(null, 0);
     dup2(out, 1);
     dup2(out, 2);
-    close(numberPipe[0]);
     for (int fd = 3; fd < 1024; ++fd)
       if (fd != numberPipe[1]) close(fd);
     std::string fd = std::to_string(numberPipe[1]);
-    execl("/usr/bin/Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24",
-          "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
+    execl("/usr/bin/Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp",
+          "-noreset", static_cast<char*>(nullptr));
     _exit(127);
   }
   close(numberPipe[1]);
@@ -295,49 +275,52 @@ bool StartXvfb(RigState* state, std::string* why) {
   return true;
 }
 
+// Wine's services (services.exe, winedevice, plugplay, the desktop) outlive
+// a new prefix's first programs by seconds while they start and stop; a
+// setup started in that window was seen to hang before its first step.
+// Waits until every process of the prefix has ended.
+void SettleServices(const std::vector<std::string>& env) { Run({kWineServer, "-w"}, env, 60); }
+
 bool MakePrefix(const RigState& state, std::string* why) {
   std::vector<std::string> env = WineEnvironment(state.display, state.prefix, kWine64);
   std::error_code ignored;
   fs::remove_all(state.prefix, ignored);
   fs::create_directories(state.prefix.parent_path());
   // A persistent server for the whole run: every later wine start is quicker.
-  std::string output;
-  RunQuietly({kWineServer, "-p"}, env, 30, &output);
+  Run({kWineServer, "-p"}, env, 30);
   Clock::time_point start = Clock::now();
-  int status = RunQuietly({kWine64, "wineboot", "-i"}, env, 120, &output);
-  if (status != 0 || !fs::exists(state.prefix / "drive_c" / "windows" / "system32")) {
-    *why = "wineboot -i failed with status " + std::to_string(status) + ": " + output;
+  ProgramResult boot = Run({kWine64, "wineboot", "-i"}, env, 120);
+  if (boot.status != 0 || !fs::exists(state.prefix / "drive_c" / "windows" / "system32")) {
+    *why = "wineboot -i failed with status " + std::to_string(boot.status) + ": " + boot.out + boot.err;
     return false;
   }
   std::printf("wine rig: wineboot -i took %.1f s\n", SecondsSince(start));
   // No window manager runs on Xvfb: unmanaged windows spare Wine a 2 s wait
   // for the manager on every window that is hidden or destroyed.
-  RunQuietly({kWine64, "reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed", "/d",
-              "N", "/f"},
-             env, 60, &output);
+  Run({kWine64, "reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed", "/d", "N", "/f"}, env, 60);
+  SettleServices(env);
   return true;
 }
 
-// The first window of a new prefix takes several seconds (font caches); pay
-// that here rather than inside the first test's time limits.
+// The first window of a new prefix, and the first use of the setup's dialog
+// font, Rich Edit and Arial, take seconds (font caches, DLL set-up): pay that
+// here, with boxdemo's wizard-shaped dialog, rather than inside the first
+// test's time limits.
 void WarmUp(const RigState& state) {
-  fs::path demo = RigProgram(Arch::x86_64, "boxdemo.exe");
-  fs::path driver = RigProgram(Arch::x86_64, "zqdriver.exe");
+  fs::path demo = RigProgram(Arch::x86_64, "boxdemo.exe"), driver = RigProgram(Arch::x86_64, "zqdriver.exe");
   if (!fs::exists(demo) || !fs::exists(driver)) return;
   Clock::time_point start = Clock::now();
-  std::string output;
-  RunQuietly({kWine64, driver.string(), "--exe", WinPath(demo), "--args", "box 0 warm up",
-              "--timeout", "60000", "box", "answer:ok", "exit"},
-             WineEnvironment(state.display, state.prefix, kWine64), 120, &output);
-  std::printf("wine rig: first window (warm-up) took %.1f s\n", SecondsSince(start));
+  const ProgramResult run = Run({kWine64, driver.string(), "--exe", WinPath(demo), "--args", "wizard 0", "--timeout",
+                                 "60000", "wizard", "click:1001", "box", "answer:yes", "exit"},
+                                WineEnvironment(state.display, state.prefix, kWine64), 120);
+  SettleServices(WineEnvironment(state.display, state.prefix, kWine64));
+  std::printf("wine rig: first windows (warm-up) took %.1f s%s\n", SecondsSince(start),
+              run.out.find("DONE errors=0") == std::string::npos ? (", and failed:\n" + run.out).c_str() : "");
 }
 
 void TakeDown(const RigState& state) {
-  if (!state.prefix.empty() && fs::exists(state.prefix)) {
-    std::string output;
-    RunQuietly({kWineServer, "-k"}, WineEnvironment(state.display, state.prefix, kWine64), 30,
-               &output);
-  }
+  if (!state.prefix.empty() && fs::exists(state.prefix))
+    Run({kWineServer, "-k"}, WineEnvironment(state.display, state.prefix, kWine64), 30);
   if (state.xvfbPid > 0 && ProcessIs(state.xvfbPid, "Xvfb")) {
     kill(state.xvfbPid, SIGTERM);
     for (int i = 0; i < 50 && kill(state.xvfbPid, 0) == 0; ++i) {
@@ -349,8 +332,8 @@ void TakeDown(const RigState& state) {
 
 // --- parsing the driver's lines ---------------------------------------------
 
+// text[*pos] is the opening quote of a C-escaped string.
 std::string Unescape(const std::string& text, size_t* pos) {
-  // text[*pos] is the opening quote.
   std::string out;
   size_t i = *pos + 1;
   for (; i < text.size() && text[i] != '"'; ++i) {
@@ -359,17 +342,13 @@ std::string Unescape(const std::string& text, size_t* pos) {
       continue;
     }
     char c = text[++i];
-    switch (c) {
-      case 'n': out += '\n'; break;
-      case 'r': out += '\r'; break;
-      case 't': out += '\t'; break;
-      case 'x':
-        if (i + 2 < text.size()) {
-          out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
-          i += 2;
-        }
-        break;
-      default: out += c; break;
+    if (c == 'n') out += '\n';
+    else if (c == 'r') out += '\r';
+    else if (c == 't') out += '\t';
+    else if (c != 'x') out += c;
+    else if (i + 2 < text.size()) {
+      out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+      i += 2;
     }
   }
   *pos = i + 1;
@@ -400,69 +379,18 @@ std::map<std::string, std::string> Fields(const std::string& line, std::string* 
 
 int ToInt(const std::string& text, int fallback = 0) {
   try {
-    return std::stoi(text, nullptr, 0);
+    return static_cast<int>(std::stoll(text, nullptr, 0));
   } catch (...) {
     return fallback;
   }
 }
 
-Rect ToRect(const std::string& text) {
-  Rect rect;
-  std::sscanf(text.c_str(), "%d,%d,%d,%d", &rect.x, &rect.y, &rect.w, &rect.h);
-  return rect;
-}
-
-std::vector<std::string> Split(const std::string& text, char separator) {
-  std::vector<std::string> parts;
-  std::stringstream in(text);
-  for (std::string part; std::getline(in, part, separator);) parts.push_back(part);
-  return parts;
-}
-
-std::string Field(const std::map<std::string, std::string>& fields, const char* key) {
-  auto found = fields.find(key);
-  return found == fields.end() ? std::string() : found->second;
-}
-
-Box ParseBox(const std::map<std::string, std::string>& f, const std::string& line) {
-  auto get = [&](const char* key) { return Field(f, key); };
-  Box box;
-  box.caption = get("caption");
-  box.text = get("text");
-  if (get("buttons") != "none") box.buttons = Split(get("buttons"), ',');
-  box.defaultButton = get("default");
-  box.icon = get("icon");
-  box.owner = get("owner");
-  box.wizard = get("wizard");
-  box.focus = get("focus");
-  box.line = line;
-  return box;
-}
-
-Control ParseControl(const std::map<std::string, std::string>& f, const std::string& line) {
-  auto get = [&](const char* key) { return Field(f, key); };
-  Control control;
-  control.parent = get("parent");
-  control.id = ToInt(get("id"));
-  if (control.id == 0xFFFF) control.id = -1;
-  control.cls = get("class");
-  control.page = get("page");
-  control.text = get("text");
-  control.z = ToInt(get("z"));
-  control.visible = get("visible") == "1";
-  control.shown = get("shown") == "1";
-  control.enabled = get("enabled") == "1";
-  control.checked = f.count("checked") ? ToInt(get("checked"), -1) : -1;
-  control.rect = ToRect(get("rect"));
-  control.style = static_cast<uint32_t>(std::stoul(get("style").empty() ? "0" : get("style"),
-                                                   nullptr, 16));
-  control.font = get("font");
-  control.face = get("face");
-  control.height = ToInt(get("height"));
-  control.weight = ToInt(get("weight"));
-  control.charset = f.count("charset") ? ToInt(get("charset")) : -1;
-  control.line = line;
-  return control;
+uint32_t Hex32(const std::string& text) {
+  try {
+    return static_cast<uint32_t>(std::stoul(text, nullptr, 16));
+  } catch (...) {
+    return 0;
+  }
 }
 
 void ParseLines(Outcome* run) {
@@ -473,14 +401,30 @@ void ParseLines(Outcome* run) {
     if (open) {
       open->lines.push_back(line);
       if (word == "CTRL") {
-        open->controls.push_back(ParseControl(f, line));
+        Control c;
+        c.parent = f["parent"];
+        c.id = ToInt(f["id"]);
+        if (c.id == 0xFFFF) c.id = -1;
+        c.cls = f["class"];
+        c.page = f["page"];
+        c.text = f["text"];
+        c.z = ToInt(f["z"]);
+        c.shown = f["shown"] == "1";
+        c.enabled = f["enabled"] == "1";
+        c.checked = f.count("checked") ? ToInt(f["checked"], -1) : -1;
+        std::sscanf(f["rect"].c_str(), "%d,%d,%d,%d", &c.rect.x, &c.rect.y, &c.rect.w, &c.rect.h);
+        c.style = Hex32(f["style"]);
+        c.font = f["font"];
+        c.face = f["face"];
+        c.height = ToInt(f["height"]);
+        c.weight = ToInt(f["weight"]);
+        c.charset = f.count("charset") ? ToInt(f["charset"]) : -1;
+        c.line = line;
+        open->controls.push_back(c);
         continue;
       }
-      if (word == "END") {
-        open = nullptr;
-        continue;
-      }
-      open = nullptr;  // a cut block: go on with this line as usual
+      open = nullptr;  // END, or a cut block: go on with this line as usual
+      if (word == "END") continue;
     }
     if (word == "STATE") {
       run->states.emplace_back();
@@ -488,14 +432,15 @@ void ParseLines(Outcome* run) {
       open->lines.push_back(line);
       open->title = f["title"];
       open->focus = f["focus"];
-      open->focusParent = f["focusparent"];
+      open->style = Hex32(f["style"]);
       std::sscanf(f["units"].c_str(), "%d,%d", &open->unitsX, &open->unitsY);
-      std::sscanf(f["client"].c_str(), "%d,%d", &open->clientW, &open->clientH);
-      open->enabled = f["enabled"] == "1";
     } else if (word == "BOX") {
-      run->boxes.push_back(ParseBox(f, line));
+      Box box{f["caption"], f["text"], {}, f["default"], f["icon"], f["owner"], f["wizard"], line};
+      std::stringstream buttons(f["buttons"] == "none" ? "" : f["buttons"]);
+      for (std::string button; std::getline(buttons, button, ',');) box.buttons.push_back(button);
+      run->boxes.push_back(box);
     } else if (word == "EXIT") {
-      run->exitCode = static_cast<uint32_t>(std::stoul(line.substr(5), nullptr, 16));
+      run->exitCode = Hex32(line.substr(5));
     } else if (word == "WIZARD") {
       run->wizardTitle = f["title"];
     } else if (word == "ERROR" || word == "TIMEOUT") {
@@ -506,36 +451,7 @@ void ParseLines(Outcome* run) {
   }
 }
 
-std::string Quoted(const std::string& text) {
-  std::string out = "\"";
-  for (char c : text) {
-    if (c == '\n') out += "\\n";
-    else if (c == '"') out += "\\\"";
-    else if (c == '\\') out += "\\\\";
-    else out += c;
-  }
-  return out + "\"";
-}
-
-// Architectures that ran and were skipped in this process, for the report
-// at its end.
-std::map<std::string, std::string>& ArchOutcomes() {
-  static std::map<std::string, std::string> outcomes;
-  return outcomes;
-}
-
-class ArchReport : public ::testing::Environment {
- public:
-  void TearDown() override {
-    if (ArchOutcomes().empty()) return;
-    std::string text;
-    for (const auto& [arch, outcome] : ArchOutcomes())
-      text += (text.empty() ? "" : "; ") + arch + " " + outcome;
-    std::printf("wine rig: %s\n", text.c_str());
-  }
-};
-
-::testing::Environment* const kArchReport = ::testing::AddGlobalTestEnvironment(new ArchReport);
+std::string Quoted(const std::string& text) { return ::testing::PrintToString(text); }
 
 }  // namespace
 
@@ -548,35 +464,23 @@ fs::path OutDir() {
   return ZQ_OUT_DEFAULT_DIR;
 }
 
-fs::path ProgramProper(Arch arch) {
-  return OutDir() / (std::string("zqstub-") + ArchName(arch) + ".exe");
-}
+fs::path ProgramProper(Arch arch) { return OutDir() / (std::string("zqstub-") + ArchName(arch) + ".exe"); }
 
 fs::path RigProgram(Arch arch, const std::string& name) { return OutDir() / ArchName(arch) / name; }
 
 std::string WinPath(const fs::path& unixPath) {
   std::string text = fs::absolute(unixPath).lexically_normal().string();
-  for (char& c : text)
-    if (c == '/') c = '\\';
+  std::replace(text.begin(), text.end(), '/', '\\');
   return "Z:" + text;
 }
 
 // --- Rig --------------------------------------------------------------------
 
-struct RigAccess {
-  static void Adopt(Rig* rig, const RigState& state, bool owned) {
-    rig->display_ = state.display;
-    rig->prefix_ = state.prefix;
-    rig->owned_ = owned;
-  }
-};
-
 int Rig::SetUpForRun() {
   RigLock lock;
   if (std::optional<RigState> old = ReadRigState()) TakeDown(*old);
   fs::remove(RigDir() / "rig.env");
-  for (Arch arch : {Arch::x86_64, Arch::i686})
-    fs::remove(RigDir() / (std::string("arch-") + ArchName(arch)));
+  for (Arch arch : {Arch::x86_64, Arch::i686}) fs::remove(RigDir() / (std::string("arch-") + ArchName(arch)));
   RigState state;
   state.prefix = RigDir() / "prefix";
   std::string why;
@@ -587,16 +491,13 @@ int Rig::SetUpForRun() {
     return 1;
   }
   WarmUp(state);
-  WriteFile(RigDir() / "rig.env", "DISPLAY=" + state.display + "\nXVFB_PID=" +
-                                      std::to_string(state.xvfbPid) +
+  WriteFile(RigDir() / "rig.env", "DISPLAY=" + state.display + "\nXVFB_PID=" + std::to_string(state.xvfbPid) +
                                       "\nPREFIX=" + state.prefix.string() + "\n");
-  std::printf("wine rig: display %s, prefix %s, ready in %.1f s\n", state.display.c_str(),
-              state.prefix.c_str(), SecondsSince(start));
-  Rig& rig = Get();
+  std::printf("wine rig: display %s, prefix %s, ready in %.1f s\n", state.display.c_str(), state.prefix.c_str(),
+              SecondsSince(start));
   for (Arch arch : {Arch::x86_64, Arch::i686}) {
-    bool runs = rig.CanRun(arch, &why);
-    std::printf("wine rig: %s %s\n", ArchName(arch),
-                runs ? "runs here" : ("is not run here: " + why).c_str());
+    bool runs = Get().CanRun(arch, &why);
+    std::printf("wine rig: %s %s\n", ArchName(arch), runs ? "runs here" : ("is not run here: " + why).c_str());
   }
   std::fflush(stdout);
   return 0;
@@ -619,14 +520,16 @@ Rig& Rig::Get() {
   static Rig rig;
   if (!rig.display_.empty()) return rig;
   std::optional<RigState> state = ReadRigState();
-  if (state && RigStateUsable(*state)) {
-    RigAccess::Adopt(&rig, *state, false);
-    return rig;
+  bool owned = false;
+  if (!state || !RigStateUsable(*state)) {
+    // No fixture ran: set up a rig for this process alone.
+    state.reset();
+    if (SetUpForRun() == 0 && (state = ReadRigState())) owned = true;
   }
-  // No fixture ran: set up a rig for this process alone.
-  if (SetUpForRun() == 0 && (state = ReadRigState())) {
-    RigAccess::Adopt(&rig, *state, true);
-    std::atexit([] { Rig::TakeDownForRun(); });
+  if (state) {
+    rig.display_ = state->display;
+    rig.prefix_ = state->prefix;
+    if (owned) std::atexit([] { Rig::TakeDownForRun(); });
   }
   return rig;
 }
@@ -649,18 +552,14 @@ bool Rig::CanRun(Arch arch, std::string* why) const {
     } else if (!fs::exists(Loader(arch))) {
       known = "0 " + Loader(arch) + " is not installed";
     } else {
-      ProgramResult result = RunProgram(arch, standIn, {"--version"}, fs::path(), 60);
-      if (result.status == 0) {
-        known = "1";
-      } else {
-        std::string said = result.err.empty() ? result.out : result.err;
-        if (said.size() > 300) said.resize(300);
-        while (!said.empty() && (said.back() == '\n' || said.back() == ' ')) said.pop_back();
-        known = "0 " + Loader(arch) + " cannot run a " + ArchName(arch) +
-                " program here (exit status " + std::to_string(result.status) + ": " + said + ")";
-      }
+      ProgramResult result = RunProgram(arch, standIn, {"--version"});
+      std::string said = (result.err.empty() ? result.out : result.err).substr(0, 300);
+      while (!said.empty() && std::isspace(static_cast<unsigned char>(said.back()))) said.pop_back();
+      known = result.status == 0 ? "1"
+                                 : "0 " + Loader(arch) + " cannot run a " + ArchName(arch) +
+                                       " program here (exit status " + std::to_string(result.status) + ": " + said + ")";
     }
-    while (!known.empty() && (known.back() == '\n' || known.back() == ' ')) known.pop_back();
+    while (!known.empty() && std::isspace(static_cast<unsigned char>(known.back()))) known.pop_back();
     WriteFile(cache, known);
   }
   if (known == "1") return true;
@@ -681,16 +580,15 @@ TestFolder::TestFolder(const std::string& name) {
 }
 
 fs::path TestFolder::Make(const std::string& relative) const {
-  fs::path path = root_ / relative;
-  fs::create_directories(path);
-  return path;
+  fs::create_directories(root_ / relative);
+  return root_ / relative;
 }
 
 std::vector<std::string> FilesIn(const fs::path& dir) {
   std::vector<std::string> files;
   std::error_code error;
-  for (auto it = fs::recursive_directory_iterator(dir, error);
-       !error && it != fs::recursive_directory_iterator(); it.increment(error))
+  for (auto it = fs::recursive_directory_iterator(dir, error); !error && it != fs::recursive_directory_iterator();
+       it.increment(error))
     files.push_back(fs::relative(it->path(), dir).generic_string());
   std::sort(files.begin(), files.end());
   return files;
@@ -699,27 +597,34 @@ std::vector<std::string> FilesIn(const fs::path& dir) {
 std::vector<fs::path> Workspaces(const fs::path& temp) {
   std::vector<fs::path> found;
   std::error_code error;
-  for (auto it = fs::directory_iterator(temp, error); !error && it != fs::directory_iterator();
-       it.increment(error)) {
+  for (auto it = fs::directory_iterator(temp, error); !error && it != fs::directory_iterator(); it.increment(error)) {
     std::string name = it->path().filename().string();
-    if (it->is_directory() && name.size() == 8 && name.rfind("_ZQI", 0) == 0)
-      found.push_back(it->path());
+    if (it->is_directory() && name.size() == 8 && StartsWith(name, "_ZQI")) found.push_back(it->path());
   }
   std::sort(found.begin(), found.end());
   return found;
 }
 
+std::vector<uint8_t> FileBytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string Joined(const std::vector<std::string>& items, const std::string& separator) {
+  std::string text;
+  for (const std::string& item : items) text += (text.empty() ? "" : separator) + item;
+  return text.empty() ? "(nothing)" : text;
+}
+
 fs::path InstallStandIn(Arch arch, const fs::path& folder) {
   fs::create_directories(folder);
-  fs::path target = folder / "CeAppMgr.exe";
-  fs::copy_file(RigProgram(arch, "CeAppMgr.exe"), target, fs::copy_options::overwrite_existing);
-  return target;
+  fs::copy_file(RigProgram(arch, "CeAppMgr.exe"), folder / "CeAppMgr.exe", fs::copy_options::overwrite_existing);
+  return folder / "CeAppMgr.exe";
 }
 
 AppPaths AppPaths::OfLength(size_t characters) {
   const std::string head = "C:\\", tail = "\\CeAppMgr.exe";
-  size_t fill = characters > head.size() + tail.size() ? characters - head.size() - tail.size() : 1;
-  return Value(head + std::string(fill, 'a') + tail);
+  return Value(head + std::string(characters - head.size() - tail.size(), 'a') + tail);
 }
 
 std::vector<AppMgrStart> ReadAppMgrLog(const fs::path& log) {
@@ -727,43 +632,147 @@ std::vector<AppMgrStart> ReadAppMgrLog(const fs::path& log) {
   std::ifstream in(log, std::ios::binary);
   for (std::string line; std::getline(in, line);) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line == "START") {
-      starts.emplace_back();
-      continue;
-    }
+    if (line == "START") starts.emplace_back();
     if (starts.empty()) continue;
     AppMgrStart& start = starts.back();
-    auto rest = [&](size_t skip) { return line.substr(std::min(skip, line.size())); };
-    auto exists = [&](std::string* name) {
-      bool yes = line.size() >= 9 && line.compare(line.size() - 9, 9, " exists=1") == 0;
-      *name = line.size() >= 9 ? line.substr(0, line.size() - 9) : line;
-      return yes;
-    };
-    if (line.rfind("CMDLINE ", 0) == 0) {
-      start.commandLine = rest(8);
-    } else if (line.rfind("INI ", 0) == 0) {
-      line = rest(4);
-      start.iniExists = exists(&start.ini);
-    } else if (line.rfind("COMPONENT ", 0) == 0) {
-      start.component = rest(10);
-    } else if (line.rfind("CABFILES ", 0) == 0) {
-      start.cabFiles = rest(9);
-    } else if (line.rfind("CAB ", 0) == 0) {
-      line = rest(4);
-      std::string name;
-      bool yes = exists(&name);
-      start.cabs.emplace_back(name, yes);
+    const size_t space = line.find(' ');
+    const std::string word = line.substr(0, space), rest = space == std::string::npos ? "" : line.substr(space + 1);
+    const bool exists = rest.size() >= 9 && rest.compare(rest.size() - 9, 9, " exists=1") == 0;
+    const std::string name = rest.size() >= 9 ? rest.substr(0, rest.size() - 9) : rest;
+    if (word == "CMDLINE") start.commandLine = rest;
+    if (word == "COMPONENT") start.component = rest;
+    if (word == "CABFILES") start.cabFiles = rest;
+    if (word == "CAB") start.cabs.emplace_back(name, exists);
+    if (word == "INI") {
+      start.ini = name;
+      start.iniExists = exists;
     }
   }
   return starts;
 }
 
+std::vector<AppMgrStart> AwaitAppMgr(const fs::path& log, size_t starts, double seconds) {
+  for (int waited = 0; waited < seconds * 20; ++waited) {
+    std::ifstream in(log, std::ios::binary);
+    size_t ends = 0;
+    for (std::string line; std::getline(in, line);) ends += line == "END" || line == "END\r";
+    if (ends >= starts) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return ReadAppMgrLog(log);
+}
+
 std::ostream& operator<<(std::ostream& out, const AppMgrStart& start) {
   out << "command line " << Quoted(start.commandLine) << ", Setup.ini " << Quoted(start.ini)
       << (start.iniExists ? " (exists)" : " (missing)");
-  for (const auto& [name, exists] : start.cabs)
-    out << ", CAB " << Quoted(name) << (exists ? " (exists)" : " (missing)");
+  for (const auto& [name, exists] : start.cabs) out << ", CAB " << Quoted(name) << (exists ? " (exists)" : " (missing)");
   return out;
+}
+
+Snapshot::Snapshot(const fs::path& root, const std::string& temp) {
+  const std::string workspace = temp.empty() ? "_ZQI" : temp + "/_ZQI";
+  std::error_code error;
+  for (auto it = fs::recursive_directory_iterator(root, error); !error && it != fs::recursive_directory_iterator();
+       it.increment(error)) {
+    const std::string relative = fs::relative(it->path(), root).generic_string();
+    if (StartsWith(relative, workspace) && relative.size() >= workspace.size() + 4 &&
+        (relative.size() == workspace.size() + 4 || relative[workspace.size() + 4] == '/'))
+      continue;
+    std::error_code ignored;
+    if (!it->is_regular_file(ignored)) {
+      entries_.push_back(relative + "/");
+      continue;
+    }
+    auto time = fs::last_write_time(it->path(), ignored).time_since_epoch().count();
+    entries_.push_back(relative + " size=" + std::to_string(it->file_size(ignored)) + " time=" + std::to_string(time));
+  }
+  std::sort(entries_.begin(), entries_.end());
+}
+
+std::vector<std::string> Snapshot::Changes(const Snapshot& later) const {
+  std::vector<std::string> gone, added, changes;
+  std::set_difference(entries_.begin(), entries_.end(), later.entries_.begin(), later.entries_.end(),
+                      std::back_inserter(gone));
+  std::set_difference(later.entries_.begin(), later.entries_.end(), entries_.begin(), entries_.end(),
+                      std::back_inserter(added));
+  for (const std::string& entry : gone) changes.push_back("-" + entry);
+  for (const std::string& entry : added) changes.push_back("+" + entry);
+  return changes;
+}
+
+// Found through /proc by the prefix in their environment, so that rigs of
+// other test runs are not looked at; ended by their ids.
+std::string EndCrashDebuggers() {
+  const std::string wanted = "WINEPREFIX=" + Rig::Get().Prefix().string();
+  std::string ended;
+  std::error_code error;
+  for (auto it = fs::directory_iterator("/proc", error); !error && it != fs::directory_iterator(); it.increment(error)) {
+    const std::string pid = it->path().filename().string();
+    if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+    if (!StartsWith(ReadFile(it->path() / "comm"), "winedbg")) continue;
+    std::stringstream environment(ReadFile(it->path() / "environ"));
+    for (std::string variable; std::getline(environment, variable, '\0');) {
+      if (variable != wanted) continue;
+      kill(std::stoi(pid), SIGKILL);
+      ended += (ended.empty() ? "" : ", ") + pid;
+      break;
+    }
+  }
+  return ended;
+}
+
+TmpfsMount::TmpfsMount(const fs::path& dir, const std::string& options) : dir_(dir) {
+  fs::create_directories(dir);
+  mounted_ = mount("zqtest", dir.c_str(), "tmpfs", 0, options.c_str()) == 0;
+  if (!mounted_) why_ = "cannot mount a tmpfs on " + dir.string() + ": " + std::strerror(errno);
+}
+
+TmpfsMount::~TmpfsMount() {
+  if (mounted_) umount2(dir_.c_str(), MNT_DETACH);
+}
+
+bool TmpfsMount::MakeReadOnly() {
+  if (!mounted_ || mount("zqtest", dir_.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) == 0) return mounted_;
+  why_ = "cannot remount " + dir_.string() + " read-only: " + std::strerror(errno);
+  return false;
+}
+
+// --- setups -----------------------------------------------------------------
+
+std::string SampleIni(const std::map<std::string, std::string>& values) {
+  std::string ini = zqfixture::SampleSetupIni();
+  for (const auto& [key, value] : values) {
+    const std::string head = "\n" + key + " = ";
+    const size_t at = ini.find(head);
+    if (at == std::string::npos) throw std::invalid_argument("the sample's Setup.ini has no key " + key);
+    const size_t start = at + head.size(), end = ini.find('\r', start);
+    ini.replace(start, end == std::string::npos ? std::string::npos : end - start, value);
+  }
+  return ini;
+}
+
+std::vector<Entry> SampleFiles(const std::string& ini) { return Put(zqfixture::SampleEntries(), {"Setup.ini", Bytes(ini)}); }
+
+std::vector<Entry> TwoCabFiles(const std::string& ini, const std::string& edition) {
+  std::vector<Entry> files = Put(SampleFiles(ini), {"DEMO.CAB", zqfixture::MakeCabinet("demo.exe", Bytes("demo " + edition))});
+  return Put(files, {"TWO.CAB", zqfixture::MakeCabinet("two.exe", Bytes("two " + edition))});
+}
+
+std::vector<Entry> Put(std::vector<Entry> entries, const Entry& entry) {
+  for (Entry& old : entries)
+    if (old.name == entry.name) {
+      old = entry;
+      return entries;
+    }
+  entries.push_back(entry);
+  return entries;
+}
+
+SetupRecipe Recipe(Arch arch, std::vector<Entry> entries) {
+  SetupRecipe recipe;
+  recipe.stub = zqfixture::ReadFileBytes(ProgramProper(arch).string());
+  recipe.entries = std::move(entries);
+  return recipe;
 }
 
 // --- results ----------------------------------------------------------------
@@ -789,26 +798,17 @@ Rect State::Pixels(int x, int y, int w, int h) const {
   // MulDiv (rounding half away from zero), so widths do not depend on x.
   auto mulDiv = [](int value, int unit, int divisor) {
     long long product = static_cast<long long>(value) * unit;
-    return static_cast<int>((product >= 0 ? product + divisor / 2 : product - divisor / 2) /
-                            divisor);
+    return static_cast<int>((product >= 0 ? product + divisor / 2 : product - divisor / 2) / divisor);
   };
-  return Rect{mulDiv(x, unitsX, 4), mulDiv(y, unitsY, 8), mulDiv(w, unitsX, 4),
-              mulDiv(h, unitsY, 8)};
+  return Rect{mulDiv(x, unitsX, 4), mulDiv(y, unitsY, 8), mulDiv(w, unitsX, 4), mulDiv(h, unitsY, 8)};
 }
 
-std::string State::Transcript() const {
-  std::string text;
-  for (const std::string& line : lines) text += line + "\n";
-  return text;
-}
+std::string State::Transcript() const { return Joined(lines, "\n") + "\n"; }
 
 std::string Outcome::Transcript() const {
-  std::string text = "--- what the driver saw ---\n";
-  for (const std::string& line : lines) text += line + "\n";
-  if (!stderrText.empty()) {
-    std::string err = stderrText.size() > 4000 ? stderrText.substr(0, 4000) + "..." : stderrText;
-    text += "--- driver stderr ---\n" + err + "\n";
-  }
+  std::string text = "--- what the driver saw ---\n" + Joined(lines, "\n") + "\n";
+  if (!stderrText.empty())
+    text += "--- driver stderr ---\n" + stderrText.substr(0, 4000) + (stderrText.size() > 4000 ? "..." : "") + "\n";
   return text + "--- end ---";
 }
 
@@ -816,48 +816,84 @@ std::ostream& operator<<(std::ostream& out, const Outcome& run) { return out << 
 
 ::testing::AssertionResult Outcome::Clean() const {
   if (errors.empty()) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << "wanted a run without ERROR or TIMEOUT, saw "
-                                       << errors.front() << "\n"
+  return ::testing::AssertionFailure() << "wanted a run without ERROR or TIMEOUT, saw " << errors.front() << "\n"
                                        << Transcript();
 }
 
 ::testing::AssertionResult Outcome::ExitedWith(uint32_t code) const {
-  char wanted[16];
-  std::snprintf(wanted, sizeof wanted, "%08X", code);
   if (exitCode && *exitCode == code) return ::testing::AssertionSuccess();
-  ::testing::AssertionResult result = ::testing::AssertionFailure();
-  result << "wanted exit code " << wanted << ", saw ";
-  if (exitCode) {
-    char saw[16];
-    std::snprintf(saw, sizeof saw, "%08X", *exitCode);
-    result << saw;
-  } else {
-    result << "no exit";
-  }
-  return result << "\n" << Transcript();
+  char text[64];
+  std::snprintf(text, sizeof text, "wanted exit code %08X, saw %08X%s", code, exitCode.value_or(0),
+                exitCode ? "" : " (no exit)");
+  return ::testing::AssertionFailure() << text << "\n" << Transcript();
 }
 
-::testing::AssertionResult Outcome::ShowedBox(const std::string& caption, const std::string& text,
-                                          size_t index) const {
-  if (index < boxes.size() && boxes[index].caption == caption && boxes[index].text == text)
-    return ::testing::AssertionSuccess();
-  ::testing::AssertionResult result = ::testing::AssertionFailure();
-  result << "wanted message box #" << index << " caption=" << Quoted(caption)
-         << " text=" << Quoted(text) << "\n     saw ";
-  if (index < boxes.size())
-    result << "caption=" << Quoted(boxes[index].caption) << " text=" << Quoted(boxes[index].text);
-  else
-    result << boxes.size() << " message box(es)";
-  return result << "\n" << Transcript();
+::testing::AssertionResult Outcome::ShowedWizard() const {
+  if (boxes.empty() && !wizardTitle.empty()) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "wanted the wizard and no box\n" << Transcript();
+}
+
+::testing::AssertionResult Outcome::ShowedErrorBox(const std::string& caption, const std::string& pattern) const {
+  ::testing::AssertionResult failed = ::testing::AssertionFailure();
+  if (boxes.size() != 1) return failed << "wanted one message box, saw " << boxes.size() << "\n" << Transcript();
+  const Box& box = boxes[0];
+  if (box.caption != caption || !MatchesMessage(box.text, pattern))
+    return failed << "wanted caption " << Quoted(caption) << " text " << Quoted(pattern) << "\n     saw caption "
+                  << Quoted(box.caption) << " text " << Quoted(box.text) << "\n"
+                  << Transcript();
+  if (box.icon != "hand" || box.buttons != std::vector<std::string>{"ok"} || box.owner != "none")
+    return failed << "wanted the stop icon, OK alone and no owner, saw " << box.line << "\n" << Transcript();
+  return ::testing::AssertionSuccess();
+}
+
+bool MatchesMessage(const std::string& text, const std::string& pattern) {
+  struct Matcher {
+    const std::string &p, &t;
+    bool At(size_t i, size_t j) const {
+      if (i == p.size()) return j == t.size();
+      if (p.compare(i, 4, "%08X") == 0) {
+        if (j + 8 > t.size()) return false;
+        for (size_t k = j; k < j + 8; ++k)
+          if (!std::isxdigit(static_cast<unsigned char>(t[k])) || std::islower(static_cast<unsigned char>(t[k])))
+            return false;
+        return At(i + 4, j + 8);
+      }
+      if (p.compare(i, 2, "%s") == 0) {
+        for (size_t end = j; end <= t.size(); ++end)
+          if (At(i + 2, end)) return true;
+        return false;
+      }
+      return j < t.size() && p[i] == t[j] && At(i + 1, j + 1);
+    }
+  };
+  return Matcher{pattern, text}.At(0, 0);
+}
+
+bool IsMessage(const std::string& text, MessageId id) {
+  std::string pattern = Messages[id];
+  const size_t s = pattern.find("%s");
+  if (pattern.find("%08X") == std::string::npos && s != std::string::npos)
+    pattern.replace(s, 2, Messages[MSG_MAY_BE_CORRUPTED]);
+  return MatchesMessage(text, pattern);
+}
+
+std::optional<MessageId> CatalogueMessage(const std::string& text) {
+  for (int id = 0; id < MSG_COUNT; ++id)
+    if (IsMessage(text, static_cast<MessageId>(id))) return static_cast<MessageId>(id);
+  return std::nullopt;
+}
+
+::testing::AssertionResult Refused(const Outcome& run, const std::string& pattern) {
+  ::testing::AssertionResult box = run.ShowedErrorBox("ZQ Installer Error", pattern);
+  return box ? run.ExitedWith(0xFFFFFFFF) : box;
 }
 
 // --- running ----------------------------------------------------------------
 
 Outcome Drive(const Launch& launch) {
   Rig& rig = Rig::Get();
-  std::vector<std::string> argv = {Rig::Loader(launch.arch),
-                                   RigProgram(launch.arch, "zqdriver.exe").string(), "--exe",
-                                   WinPath(launch.exe)};
+  std::vector<std::string> argv = {Rig::Loader(launch.arch), RigProgram(launch.arch, "zqdriver.exe").string(),
+                                   "--exe", WinPath(launch.exe)};
   if (!launch.args.empty()) argv.insert(argv.end(), {"--args", launch.args});
   if (!launch.cwd.empty()) argv.insert(argv.end(), {"--cwd", WinPath(launch.cwd)});
   if (!launch.temp.empty()) {
@@ -870,12 +906,12 @@ Outcome Drive(const Launch& launch) {
   // inherits.
   std::vector<std::string> driverEnv = rig.Environment(launch.arch);
   for (const auto& [name, value] : launch.env) {
-    if (name == "WINEDLLOVERRIDES") {
-      for (std::string& entry : driverEnv)
-        if (entry.rfind("WINEDLLOVERRIDES=", 0) == 0 && !value.empty()) entry += ";" + value;
+    if (name != "WINEDLLOVERRIDES") {
+      argv.insert(argv.end(), {"--env", name + "=" + value});
       continue;
     }
-    argv.insert(argv.end(), {"--env", name + "=" + value});
+    for (std::string& entry : driverEnv)
+      if (StartsWith(entry, "WINEDLLOVERRIDES=") && !value.empty()) entry += ";" + value;
   }
   switch (launch.appPaths.kind) {
     case AppPaths::Kind::Keep: break;
@@ -893,18 +929,15 @@ Outcome Drive(const Launch& launch) {
   Outcome run;
   Clock::time_point start = Clock::now();
   bool hardStop = false;
-  run.driverStatus = Collect(
-      Spawn(argv, driverEnv, fs::path(), true), kDriverHardLimitSeconds,
-      &run.stderrText,
+  Collect(
+      Spawn(argv, driverEnv, fs::path()), kDriverHardLimitSeconds, &run.stderrText,
       [&](const std::string& line) {
         run.lines.push_back(line);
         std::string word;
         std::map<std::string, std::string> f = Fields(line, &word);
         if (word != "CAPTURE" || launch.captureDir.empty()) return;
         fs::path png = launch.captureDir / (f["name"] + ".png");
-        std::string output;
-        RunQuietly({"/usr/bin/import", "-display", rig.Display(), "-window", "root", png.string()},
-                   BaseEnvironment(), 60, &output);
+        Run({"/usr/bin/import", "-display", rig.Display(), "-window", "root", png.string()}, BaseEnvironment(), 60);
         if (fs::exists(png)) run.captures.push_back(png.string());
         WriteFile(launch.captureDir / (f["name"] + ".done"), "");
       },
@@ -915,27 +948,28 @@ Outcome Drive(const Launch& launch) {
   return run;
 }
 
-ProgramResult RunProgram(Arch arch, const fs::path& exe, const std::vector<std::string>& args,
-                         const fs::path& cwd, int timeoutSeconds) {
-  Rig& rig = Rig::Get();
+ProgramResult RunProgram(Arch arch, const fs::path& exe, const std::vector<std::string>& args, const fs::path& cwd,
+                         int timeoutSeconds) {
   std::vector<std::string> argv = {Rig::Loader(arch), exe.string()};
   argv.insert(argv.end(), args.begin(), args.end());
-  ProgramResult result;
-  result.status = Collect(Spawn(argv, rig.Environment(arch), cwd, true), timeoutSeconds,
-                          &result.err, [&](const std::string& line) { result.out += line + "\n"; });
+  return Run(argv, Rig::Get().Environment(arch), timeoutSeconds, cwd);
+}
+
+ProgramResult RunZqpack(const std::vector<std::string>& args, const fs::path& scratch, bool withErrors) {
+  fs::create_directories(scratch);
+  std::vector<std::string> argv = {(OutDir() / "zqpack").string()}, env = BaseEnvironment();
+  argv.insert(argv.end(), args.begin(), args.end());
+  env.push_back("TMPDIR=" + scratch.string());
+  ProgramResult result = Run(argv, env, 120);
+  if (withErrors) result.out += result.err;
   return result;
 }
 
 // --- GoogleTest glue --------------------------------------------------------
 
 void WineTest::SetUp() {
-  Rig& rig = Rig::Get();
   std::string why;
-  if (!rig.CanRun(arch(), &why)) {
-    ArchOutcomes()[ArchName(arch())] = "skipped (" + why + ")";
-    GTEST_SKIP() << ArchName(arch()) << " not run: " << why;
-  }
-  ArchOutcomes()[ArchName(arch())] = "ran";
+  if (!Rig::Get().CanRun(arch(), &why)) GTEST_SKIP() << ArchName(arch()) << " not run: " << why;
   const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
   folder_.emplace(std::string(info->test_suite_name()) + "." + info->name());
 }
@@ -946,37 +980,49 @@ Launch WineTest::Setup(const fs::path& exe) const {
   launch.exe = exe;
   launch.cwd = folder().Root();
   launch.temp = folder().Temp();
-  launch.captureDir = folder().Captures();
   launch.env["ZQ_APPMGR_LOG"] = WinPath(folder().AppMgrLog());
   return launch;
 }
 
+fs::path WineTest::StandIn(const std::string& relative) const { return InstallStandIn(arch(), folder().Make(relative)); }
+
+void ProgramTest::SetUp() {
+  WineTest::SetUp();
+  if (IsSkipped()) return;
+  if (!fs::exists(ProgramProper(arch()))) GTEST_SKIP() << ProgramProper(arch()) << " is not built";
+  EndCrashDebuggers();  // one left by an earlier test is not this one's
+}
+
+void ProgramTest::TearDown() {
+  if (!IsSkipped()) {
+    EXPECT_EQ(EndCrashDebuggers(), "") << "Wine's crash debugger ran";
+  }
+  WineTest::TearDown();
+}
+
+fs::path ProgramTest::WriteSetup(const SetupRecipe& recipe, const std::string& name) const {
+  const fs::path path = folder().Root() / name;
+  fs::create_directories(path.parent_path());
+  zqfixture::WriteFileBytes(path.string(), zqfixture::BuildSetup(recipe));
+  return path;
+}
+
+Launch ProgramTest::Installed(const fs::path& setup) const {
+  Launch launch = Setup(setup);
+  launch.appPaths = AppPaths::Pointing(StandIn());
+  return launch;
+}
+
+fs::path ProgramTest::OnlyWorkspace(fs::path temp) const {
+  if (temp.empty()) temp = folder().Temp();
+  std::vector<fs::path> found = Workspaces(temp);
+  if (found.size() == 1) return found[0];
+  ADD_FAILURE() << "wanted one Workspace, " << temp << " holds " << ::testing::PrintToString(FilesIn(temp));
+  return fs::path();
+}
+
 void PrintTo(Arch arch, std::ostream* out) { *out << ArchName(arch); }
 
-fs::path WineTest::StandIn(const std::string& relative) const {
-  return InstallStandIn(arch(), folder().Make(relative));
-}
-
-std::string ArchParamName(const ::testing::TestParamInfo<Arch>& info) {
-  return ArchName(info.param);
-}
-
-// Whether `text` is `pattern` with every "%08X" standing for an OS code:
-// eight upper-case hexadecimal digits.
-bool MatchesMessage(const std::string& text, const std::string& pattern) {
-  size_t t = 0;
-  for (size_t p = 0; p < pattern.size(); ++p) {
-    if (pattern.compare(p, 4, "%08X") == 0) {
-      for (int digit = 0; digit < 8; ++digit, ++t)
-        if (t >= text.size() || !std::isxdigit(static_cast<unsigned char>(text[t])) ||
-            std::islower(static_cast<unsigned char>(text[t])))
-          return false;
-      p += 3;
-    } else if (t >= text.size() || text[t++] != pattern[p]) {
-      return false;
-    }
-  }
-  return t == text.size();
-}
+std::string ArchParamName(const ::testing::TestParamInfo<Arch>& info) { return ArchName(info.param); }
 
 }  // namespace zqrig

@@ -1,21 +1,10 @@
-// The Wine test rig, host side: a display (Xvfb), a private Wine prefix, a
-// folder per test, the stand-in Application Manager, and the GUI driver
-// (tools/testrig/driver) whose output lines are parsed into Box, State and
-// Outcome.  See smoke_test.cpp for a complete example.
-//
-//   class Startup : public zqrig::WineTest {};
-//   TEST_P(Startup, MissingKeyIsReported) {
-//     zqrig::Launch launch = Setup(zqrig::ProgramProper(arch()));
-//     launch.appPaths = zqrig::AppPaths::Missing();
-//     launch.script.Box().Answer("ok").Exit();
-//     zqrig::Outcome run = Drive(launch);
-//     EXPECT_TRUE(run.ShowedBox("ZQ Installer Error",
-//                               "CeAppMgr.exe is not installed correctly."));
-//     EXPECT_TRUE(run.ExitedWith(0xFFFFFFFF));
-//   }
-//   ZQ_WINE_TEST_SUITE(Startup);
-//
-// A failing check prints the driver's whole transcript beside what was wanted.
+// The Wine test rig, host side, and all that the Wine tests share: a display
+// (Xvfb), a private Wine prefix, a folder per test, the stand-in Application
+// Manager, the GUI driver (tools/testrig/driver) whose lines become Box, State
+// and Outcome, setups made through zqfixture behind the real program proper,
+// and the checks of a refusal, of files outside the Workspace and of Wine's
+// crash debugger.  A failing check prints the driver's transcript beside what
+// was wanted; startup_test.cpp shows a typical test.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -28,25 +17,26 @@
 #include <string>
 #include <vector>
 
+#include "app/messages.h"
+#include "fixture.h"
+
 namespace zqrig {
 
 namespace fs = std::filesystem;
+using zqfixture::Bytes;
+using zqfixture::Entry;
+using zqfixture::SetupRecipe;
 
 enum class Arch { x86_64, i686 };
 const char* ArchName(Arch arch);
 
 // --- where things are -------------------------------------------------------
 
-fs::path OutDir();                                   // out/
-fs::path ProgramProper(Arch arch);                   // out/zqstub-<arch>.exe
+fs::path OutDir();                                        // out/
+fs::path ProgramProper(Arch arch);                        // out/zqstub-<arch>.exe
 fs::path RigProgram(Arch arch, const std::string& name);  // out/<arch>/<name>
-// The Wine path of an absolute Unix path: Z: followed by the path with
-// backslashes ("/work/a b/x" -> "Z:\work\a b\x").
+// The Wine path of an absolute Unix path: "/work/a b/x" -> "Z:\work\a b\x".
 std::string WinPath(const fs::path& unixPath);
-
-// Whether `text` is `pattern` with every "%08X" standing for an OS code:
-// eight upper-case hexadecimal digits.
-bool MatchesMessage(const std::string& text, const std::string& pattern);
 
 // --- the shared world: display and prefix -----------------------------------
 
@@ -56,26 +46,21 @@ class Rig {
   // up now (and taken down when the process ends) when there is none.
   static Rig& Get();
   // For the CTest fixtures (zqwinerig-ctl): a fresh display and prefix, and
-  // their end.  Both print what they did; they return a process exit code.
+  // their end; process exit codes.
   static int SetUpForRun();
   static int TakeDownForRun();
 
   const std::string& Display() const { return display_; }
   const fs::path& Prefix() const { return prefix_; }
-  // Whether programs of this architecture run here; *why tells why not.
-  // The answer is found by running the stand-in with --version, once per run.
+  // Whether programs of this architecture run here (found once per run by
+  // starting the stand-in with --version); *why tells why not.
   bool CanRun(Arch arch, std::string* why) const;
-  // The environment for running a Windows program of this architecture.
   std::vector<std::string> Environment(Arch arch) const;
-  // The Wine loader for this architecture.
   static std::string Loader(Arch arch);
 
  private:
-  Rig() = default;
   std::string display_;
   fs::path prefix_;
-  bool owned_ = false;  // set up by this process, taken down at its end
-  friend struct RigAccess;
 };
 
 // --- per test ---------------------------------------------------------------
@@ -86,9 +71,8 @@ class TestFolder {
  public:
   explicit TestFolder(const std::string& name);
   const fs::path& Root() const { return root_; }
-  fs::path Temp() const { return root_ / "temp"; }           // the setup's TMP/TEMP
+  fs::path Temp() const { return root_ / "temp"; }  // the setup's TMP/TEMP
   fs::path AppMgrLog() const { return root_ / "appmgr.log"; }
-  fs::path Captures() const { return root_ / "captures"; }
   // A folder below Root(), created with its parents ("Program Files/App Mgr").
   fs::path Make(const std::string& relative) const;
 
@@ -96,26 +80,81 @@ class TestFolder {
   fs::path root_;
 };
 
-// Every file and folder below `dir`, as sorted relative paths ("a/b.cab"); for
-// checks and for failure messages.
+// Every file and folder below `dir`, as sorted relative paths ("a/b.cab").
 std::vector<std::string> FilesIn(const fs::path& dir);
 // The setup's Workspaces ("_ZQI????" folders) in a temporary folder, sorted.
 std::vector<fs::path> Workspaces(const fs::path& temp);
+// A file's bytes; empty when it cannot be read.
+std::vector<uint8_t> FileBytes(const fs::path& path);
+std::string Joined(const std::vector<std::string>& items, const std::string& separator = ", ");
 
-// Copies the stand-in CeAppMgr.exe into `folder` (created if needed) and
-// returns its path.
+// Copies the stand-in CeAppMgr.exe into `folder` (created) and returns its path.
 fs::path InstallStandIn(Arch arch, const fs::path& folder);
 
 // One start of the stand-in Application Manager, as it logged it.
 struct AppMgrStart {
-  std::string commandLine;                           // GetCommandLineA, verbatim
-  std::string ini;                                   // the quoted Setup.ini path
+  std::string commandLine;                         // GetCommandLineA, verbatim
+  std::string ini;                                 // the quoted Setup.ini path
   bool iniExists = false;
-  std::string component, cabFiles;                   // read from that Setup.ini
-  std::vector<std::pair<std::string, bool>> cabs;    // item, exists beside it
+  std::string component, cabFiles;                // read from that Setup.ini
+  std::vector<std::pair<std::string, bool>> cabs;  // item, exists beside it
 };
 std::vector<AppMgrStart> ReadAppMgrLog(const fs::path& log);
+// Waits up to `seconds` for the log to hold `starts` complete records: the
+// stand-in runs on after the setup has ended.
+std::vector<AppMgrStart> AwaitAppMgr(const fs::path& log, size_t starts, double seconds = 10);
 std::ostream& operator<<(std::ostream& out, const AppMgrStart& start);
+
+// Every file and folder below a root with its size and modification time,
+// the contents of Workspaces ("<temp>/_ZQI????", "_ZQI????" for "") left out.
+class Snapshot {
+ public:
+  explicit Snapshot(const fs::path& root, const std::string& temp = "temp");
+  // "+x" appeared, "-x" went or changed; empty when nothing changed.
+  std::vector<std::string> Changes(const Snapshot& later) const;
+
+ private:
+  std::vector<std::string> entries_;
+};
+
+// Ends the winedbg processes of the rig's prefix (Wine starts one on an
+// unhandled exception; its dialog keeps the program alive) and names them.
+std::string EndCrashDebuggers();
+
+// A tmpfs over a folder for the life of the object (a full disk, a read-only
+// medium); unmounted lazily when the test ends, also when it fails.
+class TmpfsMount {
+ public:
+  TmpfsMount(const fs::path& dir, const std::string& options);
+  ~TmpfsMount();
+  TmpfsMount(const TmpfsMount&) = delete;
+  TmpfsMount& operator=(const TmpfsMount&) = delete;
+  bool MakeReadOnly();
+  bool mounted() const { return mounted_; }
+  const std::string& why() const { return why_; }
+
+ private:
+  fs::path dir_;
+  bool mounted_ = false;
+  std::string why_;
+};
+
+// --- setups -----------------------------------------------------------------
+
+const char kSampleTitle[] = "Sample 1.00 for SmartPhone 2002 Setup";
+// The sample product's Setup.ini (zqfixture::SampleSetupIni) with some values
+// replaced ({"LicenseFile", "x.txt"}).
+std::string SampleIni(const std::map<std::string, std::string>& values = {});
+// The sample's files (license.rtf, body.bmp, head.bmp, Setup.ini, DEMO.CAB)
+// with this Setup.ini.
+std::vector<Entry> SampleFiles(const std::string& ini = SampleIni());
+// The sample with TWO.CAB as well, both CAB files carrying `edition`.
+std::vector<Entry> TwoCabFiles(const std::string& ini = SampleIni({{"CabFiles", "DEMO.CAB,TWO.CAB"}}),
+                               const std::string& edition = "1");
+// Replaces the entry of the same name, or appends it.
+std::vector<Entry> Put(std::vector<Entry> entries, const Entry& entry);
+// A recipe of these files behind the real program proper.
+SetupRecipe Recipe(Arch arch, std::vector<Entry> entries = SampleFiles());
 
 // --- the driver's script ----------------------------------------------------
 
@@ -133,7 +172,6 @@ class Script {
   Script& Windows() { return Add("windows"); }
   Script& NoBox(int ms) { return Add("nobox:" + std::to_string(ms)); }
   Script& Sleep(int ms) { return Add("sleep:" + std::to_string(ms)); }
-  Script& Timeout(int ms) { return Add("timeout:" + std::to_string(ms)); }
   Script& Capture(const std::string& name) { return Add("capture:" + name); }
   Script& Exit() { return Add("exit"); }
   Script& Add(const std::string& action) {
@@ -151,8 +189,7 @@ struct AppPaths {
   static AppPaths NoValue() { return {Kind::NoValue, {}}; }
   static AppPaths Value(const std::string& windowsText) { return {Kind::Value, windowsText}; }
   static AppPaths Pointing(const fs::path& unixPath) { return Value(WinPath(unixPath)); }
-  // "C:\aaa...a\CeAppMgr.exe" of exactly `characters` characters (at least
-  // 16), for the limit of the value's length.
+  // "C:\aaa...a\CeAppMgr.exe" of exactly `characters` characters (16 or more).
   static AppPaths OfLength(size_t characters);
   Kind kind;
   std::string value;
@@ -161,16 +198,15 @@ struct AppPaths {
 // One run of a program under the driver.
 struct Launch {
   Arch arch = Arch::x86_64;
-  fs::path exe;                                  // Unix path of the program
-  std::string args;                              // its command line behind the path
-  fs::path cwd;                                  // its current directory
-  fs::path temp;                                 // its TMP and TEMP
+  fs::path exe;      // Unix path of the program
+  std::string args;  // its command line behind the path
+  fs::path cwd;      // its current directory
+  fs::path temp;     // its TMP and TEMP
   AppPaths appPaths = AppPaths::Missing();
-  std::map<std::string, std::string> env;        // more Windows environment
-                                                 // (WINEDLLOVERRIDES is added to
-                                                 // the rig's own overrides)
-  fs::path captureDir;                           // where capture:NAME puts NAME.png
-  int timeoutMs = 20000;                         // of every wait of the driver
+  // More Windows environment; WINEDLLOVERRIDES is added to the rig's own.
+  std::map<std::string, std::string> env;
+  fs::path captureDir;  // where capture:NAME puts NAME.png
+  int timeoutMs = 20000;  // of every wait of the driver
   Script script;
 };
 
@@ -178,35 +214,31 @@ struct Launch {
 
 struct Rect {
   int x = 0, y = 0, w = 0, h = 0;
-  bool operator==(const Rect& other) const {
-    return x == other.x && y == other.y && w == other.w && h == other.h;
-  }
+  bool operator==(const Rect& o) const { return x == o.x && y == o.y && w == o.w && h == o.h; }
 };
 std::ostream& operator<<(std::ostream& out, const Rect& rect);
 
 struct Box {
   std::string caption, text;
-  std::vector<std::string> buttons;   // "ok", "yes", "no", ...
-  std::string defaultButton;          // "no", or "none"
-  std::string icon;                   // "hand", "question", ..., "none"
-  std::string owner;                  // "none", "wizard" or a handle
-  std::string wizard;                 // "none", "enabled" or "disabled"
-  std::string focus;                  // ID of the focused button
-  std::string line;                   // the driver's line
+  std::vector<std::string> buttons;  // "ok", "yes", "no", ...
+  std::string defaultButton;         // "no", or "none"
+  std::string icon;                  // "hand", "question", ..., "none"
+  std::string owner;                 // "none", "wizard" or a handle
+  std::string wizard;                // "none", "enabled" or "disabled"
+  std::string line;                  // the driver's line
 };
 
 struct Control {
-  std::string parent;                 // "wizard", "welcome", "header", "page"
-  int id = 0;                         // -1 for 0xFFFF
+  std::string parent;  // "wizard", "welcome", "header", "page"
+  int id = 0;          // -1 for 0xFFFF
   std::string cls, page, text;
-  int z = 0;                          // 0 = top of its parent's Z-order
-  bool visible = false;               // its own WS_VISIBLE
-  bool shown = false;                 // IsWindowVisible
+  int z = 0;             // 0 = top of its parent's Z-order
+  bool shown = false;    // IsWindowVisible
   bool enabled = false;
-  int checked = -1;                   // -1 for controls that cannot be checked
-  Rect rect;                          // pixels of the wizard's client area
+  int checked = -1;      // -1 for controls that cannot be checked
+  Rect rect;             // pixels of the wizard's client area
   uint32_t style = 0;
-  std::string font;                   // "dialog", "own", "none", "?"
+  std::string font;      // "dialog", "own", "none", "?"
   std::string face;
   long height = 0, weight = 0;
   int charset = -1;
@@ -214,15 +246,14 @@ struct Control {
 };
 
 struct State {
-  std::string title, focus, focusParent;  // focus: control ID, "wizard", "none"
-  int unitsX = 0, unitsY = 0;             // dialog base units
-  int clientW = 0, clientH = 0;
-  bool enabled = false;
+  std::string title, focus;  // focus: control ID, "wizard", "none"
+  int unitsX = 0, unitsY = 0;  // dialog base units
+  uint32_t style = 0;          // the wizard's own
   std::vector<Control> controls;
   std::vector<std::string> lines;
   // The first control with this ID (in a page: parent "welcome"/"header").
   const Control* Find(int id, const std::string& parent = std::string()) const;
-  const Control* Page(const std::string& name) const;   // the page window
+  const Control* Page(const std::string& name) const;  // the page window
   // A template rectangle in dialog units, in pixels as the dialog manager
   // makes it: x, y, cx and cy each converted with the dialog's base units.
   Rect Pixels(int x, int y, int w, int h) const;
@@ -230,7 +261,7 @@ struct State {
 };
 
 struct Outcome {
-  std::vector<std::string> lines;     // all the driver printed
+  std::vector<std::string> lines;  // all the driver printed
   std::string stderrText;
   std::vector<Box> boxes;
   std::vector<State> states;
@@ -239,29 +270,43 @@ struct Outcome {
   std::optional<uint32_t> exitCode;   // from EXIT
   std::string wizardTitle;            // from WIZARD
   bool killed = false;                // the driver ended the program
-  int driverStatus = -1;              // the driver's own exit status
   double seconds = 0;                 // wall time of the whole run
 
   std::string Transcript() const;
   // Checks that print the transcript when they fail.
   ::testing::AssertionResult Clean() const;  // no ERROR or TIMEOUT line
   ::testing::AssertionResult ExitedWith(uint32_t code) const;
-  ::testing::AssertionResult ShowedBox(const std::string& caption, const std::string& text,
-                                       size_t index = 0) const;
+  ::testing::AssertionResult ShowedWizard() const;  // no box, the wizard
+  // Exactly one box: this caption, a text `pattern` matches (MatchesMessage),
+  // the stop icon, OK alone, no owner.
+  ::testing::AssertionResult ShowedErrorBox(const std::string& caption, const std::string& pattern) const;
 };
 std::ostream& operator<<(std::ostream& out, const Outcome& run);
+
+// Whether `text` is `pattern` with "%08X" standing for eight upper-case
+// hexadecimal digits and "%s" for any text.
+bool MatchesMessage(const std::string& text, const std::string& pattern);
+// Whether `text` is message `id` as the program formats it ("%s" of the
+// damaged-payload messages being "The file may be corrupted.").
+bool IsMessage(const std::string& text, MessageId id);
+std::optional<MessageId> CatalogueMessage(const std::string& text);
+// How every failure before the wizard ends: the error box "ZQ Installer
+// Error" with `pattern`, then exit code FFFFFFFF.
+::testing::AssertionResult Refused(const Outcome& run, const std::string& pattern);
 
 // Runs the driver on `launch` and collects its lines.
 Outcome Drive(const Launch& launch);
 
-// Runs a console Windows program under Wine with the rig's environment and
-// returns its exit status and output (for module tests).
+// Runs a console Windows program under Wine with the rig's environment.
 struct ProgramResult {
   int status = -1;  // the low 8 bits of the exit code, as Unix sees it
   std::string out, err;
 };
 ProgramResult RunProgram(Arch arch, const fs::path& exe, const std::vector<std::string>& args,
                          const fs::path& cwd = fs::path(), int timeoutSeconds = 60);
+// Runs the Linux out/zqpack with these arguments, its scratch files in
+// `scratch`; its standard output (and error when `withErrors`).
+ProgramResult RunZqpack(const std::vector<std::string>& args, const fs::path& scratch, bool withErrors = true);
 
 // --- GoogleTest glue --------------------------------------------------------
 
@@ -273,14 +318,32 @@ class WineTest : public ::testing::TestWithParam<Arch> {
   Arch arch() const { return GetParam(); }
   const TestFolder& folder() const { return *folder_; }
   // A launch of `exe` in this test's world: TMP/TEMP = folder().Temp(), the
-  // stand-in's log in ZQ_APPMGR_LOG, captures into folder().Captures(), the
-  // current directory the test folder, and no App Paths key.
+  // stand-in's log in ZQ_APPMGR_LOG, the current directory the test folder,
+  // and no App Paths key.
   Launch Setup(const fs::path& exe) const;
   // The stand-in CeAppMgr.exe installed in folder().Make(relative).
-  fs::path StandIn(const std::string& relative = "Windows CE Services") const;
+  fs::path StandIn(const std::string& relative = "Program Files/App Mgr") const;
 
  private:
   std::optional<TestFolder> folder_;
+};
+
+// A test of the program proper: skipped while it is not built, failed when
+// Wine's crash debugger ran.
+class ProgramTest : public WineTest {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  // setup.exe (or `name`) of this recipe or these files in the test folder.
+  fs::path WriteSetup(const SetupRecipe& recipe, const std::string& name = "setup.exe") const;
+  fs::path WriteSetup(const std::vector<Entry>& entries, const std::string& name = "setup.exe") const {
+    return WriteSetup(Recipe(arch(), entries), name);
+  }
+  // A launch of `setup` whose App Paths value names the stand-in.
+  Launch Installed(const fs::path& setup) const;
+  // The one Workspace in `temp` (default TEMP), or an empty path and a
+  // failure that lists what `temp` holds.
+  fs::path OnlyWorkspace(fs::path temp = fs::path()) const;
 };
 
 std::string ArchParamName(const ::testing::TestParamInfo<Arch>& info);
