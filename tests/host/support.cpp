@@ -104,16 +104,6 @@ std::string TestFolder::WriteSetup(const zqfixture::SetupRecipe& r) const {
   return Write("setup.exe", zqfixture::BuildSetup(r));
 }
 
-std::vector<std::string> FilesBelow(const std::string& dir) {
-  std::vector<std::string> files;
-  std::error_code ec;
-  for (auto it = fs::recursive_directory_iterator(dir, ec); !ec && it != fs::recursive_directory_iterator();
-       it.increment(ec))
-    files.push_back(fs::relative(it->path(), dir).string());
-  std::sort(files.begin(), files.end());
-  return files;
-}
-
 std::string ReadText(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream s;

@@ -55,7 +55,6 @@ class TestFolder {
   std::string root_;
 };
 
-// Every file below dir, as paths relative to it, sorted.
-std::vector<std::string> FilesBelow(const std::string& dir);
+using zqfixture::FilesBelow;
 std::string ReadText(const std::string& path);
 void WriteText(const std::string& path, const std::string& text);

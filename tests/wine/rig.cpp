@@ -584,15 +584,7 @@ fs::path TestFolder::Make(const std::string& relative) const {
   return root_ / relative;
 }
 
-std::vector<std::string> FilesIn(const fs::path& dir) {
-  std::vector<std::string> files;
-  std::error_code error;
-  for (auto it = fs::recursive_directory_iterator(dir, error); !error && it != fs::recursive_directory_iterator();
-       it.increment(error))
-    files.push_back(fs::relative(it->path(), dir).generic_string());
-  std::sort(files.begin(), files.end());
-  return files;
-}
+std::vector<std::string> FilesIn(const fs::path& dir) { return zqfixture::FilesBelow(dir.string()); }
 
 std::vector<fs::path> Workspaces(const fs::path& temp) {
   std::vector<fs::path> found;

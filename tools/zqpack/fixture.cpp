@@ -5,6 +5,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <stdexcept>
 
 #include "bytes.h"
@@ -243,6 +244,17 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path) {
   while ((got = fread(chunk, 1, sizeof chunk, f)) > 0) bytes.insert(bytes.end(), chunk, chunk + got);
   fclose(f);
   return bytes;
+}
+
+std::vector<std::string> FilesBelow(const std::string& dir) {
+  namespace fs = std::filesystem;
+  std::vector<std::string> files;
+  std::error_code error;
+  for (auto it = fs::recursive_directory_iterator(dir, error); !error && it != fs::recursive_directory_iterator();
+       it.increment(error))
+    files.push_back(fs::relative(it->path(), dir).generic_string());
+  std::sort(files.begin(), files.end());
+  return files;
 }
 
 }  // namespace zqfixture

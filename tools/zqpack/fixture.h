@@ -82,5 +82,8 @@ std::string SampleSetupIni();
 
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
+// Every file and folder below `dir`, relative to it with '/', sorted; empty
+// when `dir` cannot be read.
+std::vector<std::string> FilesBelow(const std::string& dir);
 
 }  // namespace zqfixture

@@ -49,15 +49,23 @@ UINT ProbeMessage() {
   return message;
 }
 
+// The probe hooked into the thread of `window`, with its channel's event
+// reset; null when the channel or the hook cannot be had.
+HHOOK HookProbe(HWND window, Channel** channel) {
+  *channel = OpenChannel();
+  if (!*channel) return nullptr;
+  HHOOK hook = SetWindowsHookExA(WH_GETMESSAGE, (*channel)->hook, (*channel)->module,
+                                 GetWindowThreadProcessId(window, nullptr));
+  if (hook) ResetEvent((*channel)->done);
+  return hook;
+}
+
 }  // namespace
 
 bool WaitUntilHandled(HWND window, HANDLE process, DWORD timeoutMs, bool* inTime) {
-  Channel* channel = OpenChannel();
-  if (!channel) return false;
-  HHOOK hook = SetWindowsHookExA(WH_GETMESSAGE, channel->hook, channel->module,
-                                 GetWindowThreadProcessId(window, nullptr));
+  Channel* channel = nullptr;
+  HHOOK hook = HookProbe(window, &channel);
   if (!hook) return false;
-  ResetEvent(channel->done);
   PostMessageA(window, ProbeMessage(), GetCurrentProcessId(), 1);
   // Posted messages are taken in order, so the marker comes after the action.
   // A window destroyed meanwhile drops the marker: stop waiting then.
@@ -78,12 +86,9 @@ bool WaitUntilHandled(HWND window, HANDLE process, DWORD timeoutMs, bool* inTime
 
 std::map<HWND, Inside> Probe(HWND root) {
   std::map<HWND, Inside> facts;
-  Channel* channel = OpenChannel();
-  if (!channel) return facts;
-  HHOOK hook = SetWindowsHookExA(WH_GETMESSAGE, channel->hook, channel->module,
-                                 GetWindowThreadProcessId(root, nullptr));
+  Channel* channel = nullptr;
+  HHOOK hook = HookProbe(root, &channel);
   if (!hook) return facts;
-  ResetEvent(channel->done);
   channel->view[0] = '\0';
   PostMessageA(root, ProbeMessage(), GetCurrentProcessId(), 0);
   bool answered = WaitForSingleObject(channel->done, kProbeTimeoutMs) == WAIT_OBJECT_0;
