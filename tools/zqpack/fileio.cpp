@@ -45,6 +45,14 @@ File File::OpenForReading(const std::string& path) {
   return File(handle, path);
 }
 
+File File::CreateNew(const std::string& path) {
+  // "x": the file is created or the open fails, in one step.
+  FILE* handle = fopen(path.c_str(), "wbx");
+  if (handle == nullptr && errno == EEXIST) throw ZqError(path + " exists already");
+  if (handle == nullptr) throw ZqError("cannot create " + path + ": " + Reason(errno));
+  return File(handle, path);
+}
+
 size_t File::Read(void* buffer, size_t count) {
   const size_t got = fread(buffer, 1, count, handle_);
   if (got < count && ferror(handle_)) throw ZqError("cannot read " + name_ + ": " + Reason(errno));

@@ -21,6 +21,8 @@ class File {
   ~File();
 
   static File OpenForReading(const std::string& path);
+  // A new file for writing; ZqError when anything of that name exists.
+  static File CreateNew(const std::string& path);
   // A scratch file in dir that no name reaches once it is open: it is gone
   // from the folder when it is closed, also when zqpack is killed (POSIX:
   // unlinked at once; Windows: delete-on-close).

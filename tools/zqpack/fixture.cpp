@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "bitmap.h"
 #include "bytes.h"
 #include "deflater.h"
 #include "payload/checksum.h"
@@ -140,29 +141,16 @@ std::vector<uint8_t> TextLikeBytes(size_t count, uint32_t seed) {
 }
 
 std::vector<uint8_t> MakeBitmap(int widthPx, int heightPx, int bitsPerPixel) {
-  const uint32_t paletteColours = bitsPerPixel <= 8 ? 1u << bitsPerPixel : 0;
-  const uint32_t rowBytes = (static_cast<uint32_t>(widthPx) * bitsPerPixel + 31) / 32 * 4;
-  const uint32_t pixelBytes = rowBytes * static_cast<uint32_t>(heightPx < 0 ? -heightPx : heightPx);
-  const uint32_t pixelOffset = 14 + 40 + paletteColours * 4;
-  std::vector<uint8_t> bmp(pixelOffset + pixelBytes);
-  bmp[0] = 'B';
-  bmp[1] = 'M';
-  PutLe32(&bmp[2], static_cast<uint32_t>(bmp.size()));
-  PutLe32(&bmp[10], pixelOffset);
-  uint8_t* info = &bmp[14];
-  PutLe32(info, 40);
-  PutLe32(info + 4, static_cast<uint32_t>(widthPx));
-  PutLe32(info + 8, static_cast<uint32_t>(heightPx));
-  PutLe16(info + 12, 1);
-  PutLe16(info + 14, static_cast<uint16_t>(bitsPerPixel));
-  PutLe32(info + 20, pixelBytes);
-  PutLe32(info + 32, paletteColours);
+  BitmapLayout b = NewBitmap(widthPx, heightPx, bitsPerPixel);
+  const uint32_t paletteColours = (b.pixelOffset - b.paletteOffset) / 4;
   for (uint32_t i = 0; i < paletteColours; ++i) {
     const uint8_t grey = static_cast<uint8_t>(i * 255 / (paletteColours - 1));
-    bmp[54 + i * 4] = bmp[55 + i * 4] = bmp[56 + i * 4] = grey;
+    uint8_t* entry = &b.bytes[b.paletteOffset + i * 4];
+    entry[0] = entry[1] = entry[2] = grey;
   }
-  for (uint32_t i = 0; i < pixelBytes; ++i) bmp[pixelOffset + i] = static_cast<uint8_t>(i * 7 + i / rowBytes);
-  return bmp;
+  const uint32_t pixelBytes = static_cast<uint32_t>(b.bytes.size()) - b.pixelOffset;
+  for (uint32_t i = 0; i < pixelBytes; ++i) b.bytes[b.pixelOffset + i] = static_cast<uint8_t>(i * 7 + i / b.rowBytes);
+  return b.bytes;
 }
 
 std::vector<uint8_t> MakeCabinet(const std::string& fileName, const std::vector<uint8_t>& contents) {

@@ -13,6 +13,8 @@
 #include "errors.h"
 #include "fileio.h"
 #include "ini.h"
+#include "init.h"
+#include "json_report.h"
 #include "payload/limits.h"
 #include "progress.h"
 #include "settings_check.h"
@@ -41,6 +43,7 @@ const char* const kToolHelp =
     "  list      show a setup's header, checksums and entries\n"
     "  verify    run the program's own checks on a setup\n"
     "  extract   write a setup's files into a folder\n"
+    "  init      write an example product to start from\n"
     "\n"
     "Options:\n"
     "  -q, --quiet   no progress bar and no summary lines\n"
@@ -48,7 +51,10 @@ const char* const kToolHelp =
     "  --version     the version and where the built-in programs proper come from\n"
     "\n"
     "Exit codes: 0 success; 1 the setup or the settings are bad, or a file could\n"
-    "not be read or written; 2 the command line is wrong.\n";
+    "not be read or written; 2 the command line is wrong.\n"
+    "\n"
+    "setup-ini.md describes every key of Setup.ini; it comes with zqpack (in\n"
+    "/usr/share/doc/zqpack/ from the Debian package, docs/ in the sources).\n";
 
 const std::map<std::string, const char*> kCommandHelp = {
     {"build",
@@ -72,7 +78,7 @@ const std::map<std::string, const char*> kCommandHelp = {
      "\n"
      "The same inputs always give the same bytes.\n"},
     {"check",
-     "Usage: zqpack check Setup.ini\n"
+     "Usage: zqpack check Setup.ini [--json]\n"
      "\n"
      "Reads Setup.ini as the program will and reports, one line each, naming\n"
      "the file, the section and the key:\n"
@@ -85,21 +91,35 @@ const std::map<std::string, const char*> kCommandHelp = {
      "            500 x 314; a head bitmap not 55 pixels high or over 500 wide;\n"
      "            an InstallDirectory of more than one level; a value cut short;\n"
      "            a file named for two uses\n"
+     "Each line ends with the key's place in setup-ini.md.\n"
+     "\n"
+     "  --json   one JSON document instead: \"findings\" (each with \"severity\",\n"
+     "           \"section\", \"key\", \"text\", \"reference\"), the counts \"errors\"\n"
+     "           and \"warnings\", and the \"files\" a build would pack\n"
      "Exit code 1 when there are errors; warnings alone give 0.\n"},
     {"list",
-     "Usage: zqpack list SETUP\n"
+     "Usage: zqpack list SETUP [--json]\n"
      "\n"
      "Shows the header fields, each checksum with its state, the program's\n"
      "verdict and the entries (name, offset of the contents in the inflated\n"
-     "data, size).  Exit code 1 when the program would refuse the setup.\n"},
+     "data, size).  Exit code 1 when the program would refuse the setup.\n"
+     "\n"
+     "  --json   one JSON document instead: \"setup\", \"fileBytes\", \"header\"\n"
+     "           (null when it could not be read; each checksum with \"stored\",\n"
+     "           \"computed\" and \"state\": ok, wrong or not checked), \"verdict\"\n"
+     "           (\"accepted\", \"stage\", the program's \"message\" or null,\n"
+     "           \"reason\", \"entry\") and \"entries\" (\"index\", \"name\", \"offset\",\n"
+     "           \"size\"); 'verify --json' writes the same document\n"},
     {"verify",
-     "Usage: zqpack verify SETUP\n"
+     "Usage: zqpack verify SETUP [--json]\n"
      "\n"
      "Runs the checks of the program proper in its order: the file's size, the\n"
      "signature, the three checksums, the inflation and the reader's limits on\n"
      "the table and the names.  On a failure prints the message the program's\n"
      "box would show on standard output and exits with 1; exits with 0 when the\n"
-     "program would extract the setup.\n"},
+     "program would extract the setup.\n"
+     "\n"
+     "  --json   the document of 'zqpack list --json' instead; same exit codes\n"},
     {"extract",
      "Usage: zqpack extract SETUP [-C DIR]\n"
      "\n"
@@ -108,6 +128,19 @@ const std::map<std::string, const char*> kCommandHelp = {
      "for example one with an entry name that is not a plain file name, writes\n"
      "nothing; nothing is ever written outside DIR.  Blanks and dots at the end\n"
      "of a name are dropped, as Windows does.\n"},
+    {"init",
+     "Usage: zqpack init DIR [--product NAME]\n"
+     "\n"
+     "Writes an example product into DIR (created if needed): Setup.ini with\n"
+     "every key explained, license.rtf, body.bmp (164 x 314), head.bmp (55 x 55)\n"
+     "and PUT-CAB-FILES-HERE.txt.  Once the CAB file that Setup.ini names is\n"
+     "added, 'zqpack check' accepts the product and 'zqpack build' packs it.\n"
+     "Never replaces a file: when one of them exists, nothing is written.\n"
+     "\n"
+     "  --product NAME   the product's name (default \"My Product\"): printable\n"
+     "                   ASCII without brackets or quotes, at most 224\n"
+     "                   characters; the CAB file and the install folder are\n"
+     "                   named after it\n"},
 };
 
 class UsageError : public std::runtime_error {
@@ -263,12 +296,27 @@ int Build(const std::vector<std::string>& words, bool quiet) {
   return kExitOk;
 }
 
+// --json: one document on stdout, no bar and no summary; the exit codes of
+// the text output.
+int PrintCheckJson(const std::string& ini, const SettingsCheck& check) {
+  printf("%s", SettingsCheckJson(ini, check).c_str());
+  return check.Count(Severity::Error) > 0 ? kExitBad : kExitOk;
+}
+
+int PrintSetupJson(const std::string& setup) {
+  SetupReader reader(setup, TemporaryDirectory());
+  const SetupReport& report = reader.Check();
+  printf("%s", SetupReportJson(setup, report).c_str());
+  return report.verdict.accepted() ? kExitOk : kExitBad;
+}
+
 int Check(const std::vector<std::string>& words, bool quiet) {
-  const Arguments args = Parse(words, {});
+  const Arguments args = Parse(words, {{"--json", nullptr, false}});
   quiet = quiet || args.Has("--quiet");
   ExpectPositionals(args, 1, "Setup.ini");
   const std::string& ini = args.positionals[0];
   const SettingsCheck check = CheckSettings(ini);
+  if (args.Has("--json")) return PrintCheckJson(ini, check);
   for (const Finding& f : check.findings) printf("%s\n", FormatFinding(ini, f).c_str());
   const size_t errors = check.Count(Severity::Error);
   const size_t warnings = check.Count(Severity::Warning);
@@ -304,8 +352,9 @@ Arguments ParseReadCommand(const std::vector<std::string>& words, std::vector<Op
 }
 
 int Verify(const std::vector<std::string>& words, bool quiet) {
-  const Arguments args = ParseReadCommand(words, {}, &quiet);
+  const Arguments args = ParseReadCommand(words, {{"--json", nullptr, false}}, &quiet);
   const std::string& setup = args.positionals[0];
+  if (args.Has("--json")) return PrintSetupJson(setup);
   SetupReader reader(setup, TemporaryDirectory());
   const SetupReport& report = RunChecks(reader, "zqpack: verifying", quiet);
   if (!report.verdict.accepted()) return Refuse(setup, report.verdict);
@@ -328,8 +377,9 @@ std::string ChecksumState(bool computed, uint32_t stored, uint32_t actual) {
 }
 
 int List(const std::vector<std::string>& words, bool quiet) {
-  const Arguments args = ParseReadCommand(words, {}, &quiet);
+  const Arguments args = ParseReadCommand(words, {{"--json", nullptr, false}}, &quiet);
   const std::string& setup = args.positionals[0];
+  if (args.Has("--json")) return PrintSetupJson(setup);
   SetupReader reader(setup, TemporaryDirectory());
   const SetupReport& r = RunChecks(reader, "zqpack: reading", quiet);
   const PayloadHeader& h = r.header;
@@ -390,6 +440,22 @@ int Extract(const std::vector<std::string>& words, bool quiet) {
   return kExitOk;
 }
 
+int Init(const std::vector<std::string>& words, bool quiet) {
+  const Arguments args = Parse(words, {{"--product", nullptr, true}});
+  quiet = quiet || args.Has("--quiet");
+  ExpectPositionals(args, 1, "DIR");
+  const std::string product = args.Value("--product", "My Product");
+  const std::string problem = ProductNameProblem(product);
+  if (!problem.empty()) throw UsageError(problem);
+  const std::vector<std::string> written = WriteExampleProduct(args.positionals[0], product);
+  if (!quiet) {
+    for (const std::string& path : written) printf("%s\n", path.c_str());
+    printf("next: add %s beside Setup.ini, then 'zqpack check' and 'zqpack build' it\n",
+           ExampleCabName(product).c_str());
+  }
+  return kExitOk;
+}
+
 void PrintVersion() {
   printf("zqpack 1.0\n");
   for (const BuiltInStub& stub : kBuiltInStubs) {
@@ -426,7 +492,8 @@ int main(int argc, char** argv) {
   words.erase(words.begin());
   using Handler = int (*)(const std::vector<std::string>&, bool);
   const std::map<std::string, Handler> handlers = {
-      {"build", Build}, {"check", Check}, {"list", List}, {"verify", Verify}, {"extract", Extract}};
+      {"build", Build}, {"check", Check}, {"list", List}, {"verify", Verify}, {"extract", Extract},
+      {"init", Init}};
   const auto handler = handlers.find(command);
   if (handler == handlers.end()) {
     fprintf(stderr, "zqpack: unknown command '%s' (see zqpack --help)\n", command.c_str());

@@ -25,9 +25,16 @@ size_t SettingsCheck::Count(Severity severity) const {
   return n;
 }
 
+std::string SettingReference(const std::string& key) {
+  std::string anchor = key;
+  for (char& c : anchor)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return "setup-ini.md#" + anchor;
+}
+
 std::string FormatFinding(const std::string& iniPath, const Finding& f) {
   return iniPath + ": [" + f.section + "] " + f.key + ": " + (f.severity == Severity::Error ? "error" : "warning") +
-         ": " + f.text;
+         ": " + f.text + " (see " + SettingReference(f.key) + ")";
 }
 
 static std::string Quoted(const std::string& s) { return "\"" + s + "\""; }

@@ -30,8 +30,12 @@ struct SettingsCheck {
 // ZqError when the settings file cannot be read at all.
 SettingsCheck CheckSettings(const std::string& iniPath);
 
-// "PATH: [SECTION] KEY: error: TEXT"
+// "PATH: [SECTION] KEY: error: TEXT (see setup-ini.md#key)"
 std::string FormatFinding(const std::string& iniPath, const Finding& finding);
+
+// Where setup-ini.md (docs/ in the sources, the package's documentation
+// folder when installed) describes key: "setup-ini.md#key" in lower case.
+std::string SettingReference(const std::string& key);
 
 // The Welcome page's body template without its two "%s": the text it adds
 // to ProductName and ProductVersion.
