@@ -4,6 +4,8 @@
 #                         demo setup and run it under Wine
 #   bash build.sh test    install what is needed, build everything, run every test
 #   bash build.sh build   build only (assumes the tools are installed)
+#   bash build.sh package build, then write zqpack's Debian package and the
+#                         zip of zqpack.exe into out/
 #   bash build.sh deps    install the Debian packages and fetch the zlib source
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -37,13 +39,25 @@ build() {
   configure_and_build host
 }
 
+package() {
+  build
+  rm -rf build/host/package out/zqpack_*.deb out/zqpack-*-win64.zip
+  cpack --config build/host/CPackConfig.cmake -B build/host/package >build/package.log 2>&1 || {
+    cat build/package.log >&2; return 1; }
+  cp build/host/package/zqpack_*.deb out/
+  cmake --build build/win-x86_64 --target zqpack_zip >>build/package.log 2>&1 || {
+    cat build/package.log >&2; return 1; }
+  ls -l out/zqpack_*.deb out/zqpack-*-win64.zip
+}
+
 case "${1:-}" in
   deps) deps ;;
   build) build ;;
+  package) package ;;
   demo) deps; build; bash demo/run-demo.sh ;;
   test)
     deps; build
     cd build/host
     ctest --output-on-failure -j "${ZQ_TEST_JOBS:-2}" ;;
-  *) sed -n '2,8p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
+  *) sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
 esac

@@ -457,7 +457,7 @@ int Init(const std::vector<std::string>& words, bool quiet) {
 }
 
 void PrintVersion() {
-  printf("zqpack 1.0\n");
+  printf("zqpack %s\n", ZQPACK_VERSION);
   for (const BuiltInStub& stub : kBuiltInStubs) {
     if (stub.size != 0)
       printf("program proper %s: built in\n", stub.arch);

@@ -1,0 +1,25 @@
+# The Debian package of zqpack (host tree): what tools/zqpack installs, under
+# /usr: the binary with both programs proper built in (build.sh builds the
+# Windows trees first), its manual page, the license as the copyright file
+# and setup-ini.md.  'bash build.sh package' runs cpack and copies the .deb
+# into out/; tests/package installs it into a scratch root and uses it.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME zqpack)
+set(CPACK_PACKAGE_VERSION ${ZQPACK_VERSION})
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_PACKAGE_CONTACT "ZQ Installer developers")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "builds, checks and takes apart ZQ Installer setups")
+string(CONCAT CPACK_DEBIAN_PACKAGE_DESCRIPTION
+    "A ZQ Installer setup is one Windows program that installs a Smartphone 2002\n"
+    "application through the Windows CE Application Manager.  zqpack packs one\n"
+    "from a Setup.ini, its license, two bitmaps and the CAB files, checks the\n"
+    "settings as the setup program will read them, and lists, verifies and\n"
+    "extracts finished setups, also as JSON.  Both programs proper (i686 and\n"
+    "x86_64) are built in.")
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)  # zqpack_VERSION_ARCH.deb
+set(CPACK_DEBIAN_PACKAGE_SECTION devel)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)  # libc, libstdc++, zlib from dpkg-shlibdeps
+set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_SOURCE_DIR}/LICENSE)
+include(CPack)
