@@ -46,6 +46,33 @@ TEST_P(ZqpackWine, SetupBuiltFromSetupIniRunsToTheWizard) {
   EXPECT_TRUE(FileBytes(workspace / "DEMO.CAB") == product[4].contents) << "DEMO.CAB differs from the publisher's";
 }
 
+// The example of 'zqpack init', with a CAB file added, is a setup that runs:
+// the wizard names the product, and both bitmaps load and size their
+// statics (164 x 314 on the Welcome page, 55 x 55 in the banner).
+TEST_P(ZqpackWine, InitExampleRunsToTheWizardWithItsBitmaps) {
+  const fs::path product = folder().Root() / "product";
+  const fs::path scratch = folder().Root() / "zqpack-scratch";
+  ProgramResult init = RunZqpack({"-q", "init", product.string(), "--product", "Example"}, scratch);
+  ASSERT_EQ(init.status, 0) << "zqpack init said: " << init.out;
+  zqfixture::WriteFileBytes((product / "EXAMPLE.CAB").string(), SampleFiles()[4].contents);
+  const fs::path setup = folder().Root() / "ExampleSetup.exe";
+  ProgramResult build = RunZqpack(
+      {"-q", "build", (product / "Setup.ini").string(), "-o", setup.string(), "--arch", ArchName(arch())}, scratch);
+  ASSERT_EQ(build.status, 0) << "zqpack build said: " << build.out;
+
+  Launch launch = Installed(setup);
+  launch.script.Wizard().State().Click(1000).State();
+  Outcome run = Drive(launch);
+  EXPECT_EQ(run.wizardTitle, "Example 1.00 for SmartPhone 2002 Setup") << run;
+  ASSERT_EQ(run.states.size(), 2u) << run;
+  const Control* body = run.states[1].Find(1012, "welcome");
+  const Control* head = run.states[1].Find(1011, "header");
+  ASSERT_TRUE(body && head) << run.states[1].Transcript();
+  EXPECT_EQ(body->rect, (Rect{0, 0, 164, 314})) << body->line;
+  EXPECT_EQ(head->rect.w, 55) << head->line;
+  EXPECT_EQ(FilesIn(OnlyWorkspace()), (std::vector<std::string>{"EXAMPLE.CAB", "Setup.ini"}));
+}
+
 // zqpack.exe under Wine: build from a list of files (an empty one, one that
 // spans several chunks), verify, extract; every file comes back byte for
 // byte, and the Linux zqpack accepts the setup too.
@@ -64,6 +91,18 @@ TEST_P(ZqpackWine, WindowsBuildRoundTripsUnderWine) {
   ASSERT_EQ(build.status, 0) << "zqpack.exe build: " << build.out << build.err;
   ProgramResult verify = RunProgram(arch(), exe, {"verify", WinPath(folder().Root() / "setup.exe")});
   EXPECT_EQ(verify.status, 0) << "zqpack.exe verify: " << verify.out << verify.err;
+  // --json gives the Linux zqpack's document, but for the setup's path on
+  // its second line (and Windows line ends).
+  auto afterPath = [](std::string text) {
+    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+    const size_t first = text.find('\n');
+    return first == std::string::npos ? text : text.substr(text.find('\n', first + 1));
+  };
+  ProgramResult json = RunProgram(arch(), exe, {"verify", "--json", WinPath(folder().Root() / "setup.exe")});
+  ProgramResult linuxJson =
+      RunZqpack({"verify", "--json", (folder().Root() / "setup.exe").string()}, folder().Root() / "zqpack-scratch");
+  EXPECT_EQ(json.status, 0);
+  EXPECT_EQ(afterPath(json.out), afterPath(linuxJson.out)) << "zqpack.exe:\n" << json.out << "zqpack:\n" << linuxJson.out;
   fs::path output = folder().Root() / "output";
   ProgramResult extract =
       RunProgram(arch(), exe, {"-q", "extract", WinPath(folder().Root() / "setup.exe"), "-C", WinPath(output)});
