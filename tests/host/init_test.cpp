@@ -19,7 +19,7 @@ TEST(Init, ExampleIsCheckedCleanOnceItsCabIsThereAndBuilds) {
   } rows[] = {
       {{}, "MYPRODUC.CAB", "MyProduct"},
       {{"--product", "Lpt1"}, "ZQLPT1.CAB", "ZQLpt1"},  // a device name gets a prefix
-      {{"--product", "R&D {Tools} 2.0; \\beta"}, "RDTOOLS2.CAB", "RDTools20beta"},
+      {{"--product", "R&D {Tools} 2.0; \\beta @CAB@"}, "RDTOOLS2.CAB", "RDTools20betaCAB"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.cab);
@@ -80,9 +80,9 @@ TEST(Init, NeverReplacesAFile) {
 
 TEST(Init, RefusesANameThatSetupIniCannotCarry) {
   TestFolder dir;
-  for (const std::string& name : {std::string(""), std::string(" Lead"), std::string("[Section]"),
-                                  std::string("\"Quoted\""), std::string("Caf\xC3\xA9"), std::string("Line\nbreak"),
-                                  std::string(225, 'n')}) {
+  for (const std::string& name :
+       {std::string(""), std::string(" Lead"), std::string("[Section]"), std::string("\"Quoted\""),
+        std::string("Caf\xC3\xA9"), std::string("Line\nbreak"), std::string(225, 'n')}) {
     EXPECT_TRUE(FailedWithOneLine(dir.Run({"init", dir.Path("p"), "--product", name}), 2)) << name;
   }
   EXPECT_EQ(dir.Run({"-q", "init", dir.Path("p"), "--product", std::string(224, 'n')}).exitCode, 0);

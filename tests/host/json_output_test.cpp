@@ -53,8 +53,14 @@ TEST(JsonOutput, ListAndVerifyCarryWhatTheTextShows) {
   } rows[] = {
       {"valid", [](SetupRecipe&) {}},
       {"too short for a header", [](SetupRecipe& s) { s.cutTo = 32808; }},
-      {"stub checksum wrong", [](SetupRecipe& s) { s.stubChanges = {{20000, 0x01}}; }},
-      {"table checksum wrong", [](SetupRecipe& s) { s.tableChanges = {{13, 0x80}}; }},
+      {"stub checksum wrong",
+       [](SetupRecipe& s) {
+         s.stubChanges = {{20000, 0x01}};
+       }},
+      {"table checksum wrong",
+       [](SetupRecipe& s) {
+         s.tableChanges = {{13, 0x80}};
+       }},
       {"data checksum wrong", [](SetupRecipe& s) { s.dataChecksum = 0x12345678; }},
       {"InflatedSize understated", [](SetupRecipe& s) { s.inflatedSize = 1; }},
       {"a name that is a path", [](SetupRecipe& s) { s.entries[2].name = "..\\head.bmp"; }},
@@ -77,7 +83,8 @@ TEST(JsonOutput, ListAndVerifyCarryWhatTheTextShows) {
     const json& h = j["header"];
     EXPECT_EQ(h.is_null(), f.count("signature") == 0) << j;
     if (!h.is_null()) {
-      EXPECT_EQ(f["signature"], Hex(h["signature"]["stored"]) + "  " + (h["signature"]["state"] == "ok" ? "ok" : "WRONG"));
+      EXPECT_EQ(f["signature"],
+                Hex(h["signature"]["stored"]) + "  " + (h["signature"]["state"] == "ok" ? "ok" : "WRONG"));
       EXPECT_EQ(f["CompressedSize"], h["compressedSize"].dump());
       std::string inflated = h["inflatedSize"].dump();
       if (!h["inflatedBytes"].is_null() && h["inflatedBytes"] != h["inflatedSize"])
@@ -120,8 +127,8 @@ TEST(JsonOutput, CheckCarriesEachFindingWithItsKindAndReference) {
   TestFolder dir;
   dir.WriteSample();
   std::string ini = ReadText(dir.Path("Setup.ini"));
-  ini.replace(ini.find("ProductVersion = 1.00\r\n"), 23, "");     // a warning
-  ini.replace(ini.find("license.rtf"), 11, "gone.rtf");             // an error
+  ini.replace(ini.find("ProductVersion = 1.00\r\n"), 23, "");  // a warning
+  ini.replace(ini.find("license.rtf"), 11, "gone.rtf");        // an error
   WriteText(dir.Path("Setup.ini"), ini);
   const RunResult text = dir.Run({"check", dir.Path("Setup.ini")}),
                   run = dir.Run({"check", "--json", dir.Path("Setup.ini")});
@@ -130,9 +137,9 @@ TEST(JsonOutput, CheckCarriesEachFindingWithItsKindAndReference) {
   const json j = ParseOrFail(run);
   std::vector<std::string> lines;
   for (const json& f : j["findings"])
-    lines.push_back(dir.Path("Setup.ini") + ": [" + f["section"].get<std::string>() + "] " + f["key"].get<std::string>() +
-                    ": " + f["severity"].get<std::string>() + ": " + f["text"].get<std::string>() + " (see " +
-                    f["reference"].get<std::string>() + ")");
+    lines.push_back(dir.Path("Setup.ini") + ": [" + f["section"].get<std::string>() + "] " +
+                    f["key"].get<std::string>() + ": " + f["severity"].get<std::string>() + ": " +
+                    f["text"].get<std::string>() + " (see " + f["reference"].get<std::string>() + ")");
   lines.push_back(dir.Path("Setup.ini") + ": 1 error, 1 warning");
   EXPECT_EQ(Lines(text.out), lines);
   EXPECT_EQ(j["errors"], 1);

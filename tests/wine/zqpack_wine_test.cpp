@@ -102,7 +102,9 @@ TEST_P(ZqpackWine, WindowsBuildRoundTripsUnderWine) {
   ProgramResult linuxJson =
       RunZqpack({"verify", "--json", (folder().Root() / "setup.exe").string()}, folder().Root() / "zqpack-scratch");
   EXPECT_EQ(json.status, 0);
-  EXPECT_EQ(afterPath(json.out), afterPath(linuxJson.out)) << "zqpack.exe:\n" << json.out << "zqpack:\n" << linuxJson.out;
+  EXPECT_EQ(afterPath(json.out), afterPath(linuxJson.out)) << "zqpack.exe:\n"
+                                                           << json.out << "zqpack:\n"
+                                                           << linuxJson.out;
   fs::path output = folder().Root() / "output";
   ProgramResult extract =
       RunProgram(arch(), exe, {"-q", "extract", WinPath(folder().Root() / "setup.exe"), "-C", WinPath(output)});

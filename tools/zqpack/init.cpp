@@ -43,50 +43,83 @@ std::string Crlf(const std::string& text) {
   return out;
 }
 
-// Comments hold no '=': a line "; text = x" would not be a key for the
-// program's reader, but other INI readers may disagree.
+// Replaces every @NAME@ of text by its value, in one pass: a value that
+// holds such a name stays as it is.
+std::string Fill(const std::string& text, const std::vector<std::pair<std::string, std::string>>& values) {
+  std::string out;
+  for (size_t at = 0; at < text.size();) {
+    bool replaced = false;
+    for (const auto& [name, value] : values) {
+      if (text.compare(at, name.size(), name) == 0) {
+        out += value;
+        at += name.size();
+        replaced = true;
+        break;
+      }
+    }
+    if (!replaced) out += text[at++];
+  }
+  return out;
+}
+
+// Comments hold no '=': a line "; text = x" is no key for the program's
+// reader, but other INI readers may disagree.
+const char* const kSetupIniTemplate =
+    "; Setup.ini of @PRODUCT@: the settings of a ZQ Installer setup, written by\n"
+    "; 'zqpack init'.  setup-ini.md describes every key (docs/ in the sources,\n"
+    "; /usr/share/doc/zqpack/ when zqpack is installed from its package).\n"
+    "; Lines that begin with a semicolon are comments.  A missing key makes the\n"
+    "; program use the text NO in its place; 'zqpack check' warns of that.\n"
+    ";   zqpack check Setup.ini              what the program would do wrong\n"
+    ";   zqpack build Setup.ini -o Setup.exe the setup\n"
+    "\n"
+    "[CEAppManager]\n"
+    "; Read by the Windows CE Application Manager only.\n"
+    "Version = 1.0\n"
+    "; The name of the section below that lists the CAB files (255 characters).\n"
+    "Component = @PRODUCT@\n"
+    "\n"
+    "[@PRODUCT@]\n"
+    "; A one-line description, for the Application Manager only.\n"
+    "Description = @PRODUCT@ for Smartphone 2002\n"
+    "; The CAB files, files in this folder, separated by commas with no blank\n"
+    "; behind a comma (511 characters in all).  The program moves them beside\n"
+    "; CeAppMgr.exe, which installs them onto the phone.\n"
+    "CabFiles = @CAB@\n"
+    "\n"
+    "[ZQINSTALLER]\n"
+    "; The product's name and version, shown in the wizard's title and on the\n"
+    "; Welcome page (255 characters each; the title holds 228 of both together).\n"
+    "ProductName = @PRODUCT@\n"
+    "ProductVersion = @VERSION@\n"
+    "; The folder beside CeAppMgr.exe that receives the CAB files and Setup.ini:\n"
+    "; one folder name (255 characters).\n"
+    "InstallDirectory = @FOLDER@\n"
+    "; The license on the License page: a name ending in rtf is read as rich\n"
+    "; text, any other as plain text (255 characters).\n"
+    "LicenseFile = license.rtf\n"
+    "; The License page's banner picture: a BMP file 55 pixels high and at most\n"
+    "; 500 wide, shown at the banner's right edge (255 characters).\n"
+    "HeadBitmap = head.bmp\n"
+    "; The Welcome page's picture at its left edge: a BMP file of at most\n"
+    "; 500 x 314 pixels; 164 pixels wide leaves the texts clear (511 characters).\n"
+    "BodyBitmap = body.bmp\n";
+
+const char* const kLicenseTemplate =
+    "{\\rtf1\\ansi\\ansicpg1252\\deff0{\\fonttbl{\\f0\\fswiss\\fcharset0 Arial;}}\n"
+    "\\f0\\fs16{\\b @PRODUCT@ License Agreement}\\par\n"
+    "\\par\n"
+    "Replace this text with the license of @PRODUCT@ before you ship the setup. The License page shows this file "
+    "as rich text because its name ends in rtf; WordPad and most word processors save RTF.\\par\n"
+    "\\par\n"
+    "The user must accept the license before Next installs the product.\\par\n"
+    "}\n";
+
 std::string ExampleSetupIni(const std::string& product) {
-  return Crlf(
-      "; Setup.ini of " + product +
-      ": the settings of a ZQ Installer setup, written by\n"
-      "; 'zqpack init'.  setup-ini.md describes every key (docs/ in the sources,\n"
-      "; /usr/share/doc/zqpack/ when zqpack is installed from its package).\n"
-      "; Lines that begin with a semicolon are comments.  A missing key makes the\n"
-      "; program use the text NO in its place; 'zqpack check' warns of that.\n"
-      ";   zqpack check Setup.ini              what the program would do wrong\n"
-      ";   zqpack build Setup.ini -o Setup.exe the setup\n"
-      "\n"
-      "[CEAppManager]\n"
-      "; Read by the Windows CE Application Manager only.\n"
-      "Version = 1.0\n"
-      "; The name of the section below that lists the CAB files (255 characters).\n"
-      "Component = " + product + "\n"
-      "\n"
-      "[" + product + "]\n"
-      "; A one-line description, for the Application Manager only.\n"
-      "Description = " + product + " for Smartphone 2002\n"
-      "; The CAB files, files in this folder, separated by commas with no blank\n"
-      "; behind a comma (511 characters in all).  The program moves them beside\n"
-      "; CeAppMgr.exe, which installs them onto the phone.\n"
-      "CabFiles = " + ExampleCabName(product) + "\n"
-      "\n"
-      "[ZQINSTALLER]\n"
-      "; The product's name and version, shown in the wizard's title and on the\n"
-      "; Welcome page (255 characters each; the title holds 228 of both together).\n"
-      "ProductName = " + product + "\n"
-      "ProductVersion = " + kExampleVersion + "\n"
-      "; The folder beside CeAppMgr.exe that receives the CAB files and Setup.ini:\n"
-      "; one folder name (255 characters).\n"
-      "InstallDirectory = " + ExampleInstallDirectory(product) + "\n"
-      "; The license on the License page: a name ending in rtf is read as rich\n"
-      "; text, any other as plain text (255 characters).\n"
-      "LicenseFile = license.rtf\n"
-      "; The License page's banner picture: a BMP file 55 pixels high and at most\n"
-      "; 500 wide, shown at the banner's right edge (255 characters).\n"
-      "HeadBitmap = head.bmp\n"
-      "; The Welcome page's picture at its left edge: a BMP file of at most\n"
-      "; 500 x 314 pixels; 164 pixels wide leaves the texts clear (511 characters).\n"
-      "BodyBitmap = body.bmp\n");
+  return Crlf(Fill(kSetupIniTemplate, {{"@PRODUCT@", product},
+                                       {"@CAB@", ExampleCabName(product)},
+                                       {"@VERSION@", kExampleVersion},
+                                       {"@FOLDER@", ExampleInstallDirectory(product)}}));
 }
 
 std::string ExampleLicense(const std::string& product) {
@@ -96,32 +129,22 @@ std::string ExampleLicense(const std::string& product) {
     if (c == '\\' || c == '{' || c == '}') escaped += '\\';
     escaped += c;
   }
-  return Crlf("{\\rtf1\\ansi\\ansicpg1252\\deff0{\\fonttbl{\\f0\\fswiss\\fcharset0 Arial;}}\n"
-              "\\f0\\fs16{\\b " + escaped + " License Agreement}\\par\n"
-              "\\par\n"
-              "Replace this text with the license of " + escaped +
-              " before you ship the setup. The License page shows this file as rich text because its name ends "
-              "in rtf; WordPad and most word processors save RTF.\\par\n"
-              "\\par\n"
-              "The user must accept the license before Next installs the product.\\par\n"
-              "}\n");
+  return Crlf(Fill(kLicenseTemplate, {{"@PRODUCT@", escaped}}));
 }
 
-std::string ExampleCabNote(const std::string& product) {
-  const std::string cab = ExampleCabName(product);
-  return Crlf("Put the CAB file " + cab + " here, beside Setup.ini.\n"
-              "\n"
-              "It is the cabinet that the Windows CE Application Manager installs onto\n"
-              "the phone, made with your platform SDK's CAB tools.  Another name works\n"
-              "too: change CabFiles in Setup.ini to match.  Several CAB files go into\n"
-              "CabFiles separated by commas, with no blank behind a comma.\n"
-              "\n"
-              "Then:\n"
-              "  zqpack check Setup.ini                reports what is still wrong\n"
-              "  zqpack build Setup.ini -o Setup.exe   packs the setup\n"
-              "\n"
-              "This note is not packed: a build takes only the files that Setup.ini names.\n");
-}
+const char* const kCabNoteTemplate =
+    "Put the CAB file @CAB@ here, beside Setup.ini.\n"
+    "\n"
+    "It is the cabinet that the Windows CE Application Manager installs onto\n"
+    "the phone, made with your platform SDK's CAB tools.  Another name works\n"
+    "too: change CabFiles in Setup.ini to match.  Several CAB files go into\n"
+    "CabFiles separated by commas, with no blank behind a comma.\n"
+    "\n"
+    "Then:\n"
+    "  zqpack check Setup.ini                reports what is still wrong\n"
+    "  zqpack build Setup.ini -o Setup.exe   packs the setup\n"
+    "\n"
+    "This note is not packed: a build takes only the files that Setup.ini names.\n";
 
 // A vertical gradient from night blue to teal with a white phone outline;
 // colour 255 is white, colours 0 to 254 the gradient.
@@ -185,7 +208,7 @@ std::vector<std::string> WriteExampleProduct(const std::string& dir, const std::
       {"license.rtf", Bytes(ExampleLicense(product))},
       {"body.bmp", ExampleBitmap(kBodyWidthPx, kBodyHeightPx, true)},
       {"head.bmp", ExampleBitmap(kHeadSidePx, kHeadSidePx, false)},
-      {kCabNote, Bytes(ExampleCabNote(product))},
+      {kCabNote, Bytes(Crlf(Fill(kCabNoteTemplate, {{"@CAB@", ExampleCabName(product)}})))},
   };
   std::error_code ec;
   for (const auto& file : files) {

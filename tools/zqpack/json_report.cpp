@@ -7,22 +7,11 @@ using json = nlohmann::ordered_json;
 
 namespace {
 
-const char* StageName(ReadStage stage) {
-  switch (stage) {
-    case ReadStage::FileSize: return "file-size";
-    case ReadStage::Header: return "header";
-    case ReadStage::Signature: return "signature";
-    case ReadStage::StubChecksum: return "stub-checksum";
-    case ReadStage::TableLimits: return "table-limits";
-    case ReadStage::Table: return "table";
-    case ReadStage::TableChecksum: return "table-checksum";
-    case ReadStage::Inflate: return "inflate";
-    case ReadStage::DataChecksum: return "data-checksum";
-    case ReadStage::Split: return "split";
-    case ReadStage::Accepted: return "accepted";
-  }
-  return "?";
-}
+// In the order of ReadStage.
+const char* const kStageNames[] = {"file-size",     "header", "signature",      "stub-checksum",
+                                   "table-limits",  "table",  "table-checksum", "inflate",
+                                   "data-checksum", "split",  "accepted"};
+static_assert(sizeof kStageNames / sizeof kStageNames[0] == static_cast<size_t>(ReadStage::Accepted) + 1);
 
 // "ok", "wrong" or "not checked", as the text shows it; computed is null
 // when the check never got that far.
@@ -59,7 +48,7 @@ std::string SetupReportJson(const std::string& setup, const SetupReport& r) {
   const Verdict& v = r.verdict;
   document["verdict"] = {
       {"accepted", v.accepted()},
-      {"stage", StageName(v.stage)},
+      {"stage", kStageNames[static_cast<size_t>(v.stage)]},
       {"message", v.accepted() ? json(nullptr) : json(v.text)},  // the program's box, exactly
       {"reason", v.accepted() ? json(nullptr) : json(v.reason)},
       {"entry", v.entry >= 0 ? json(v.entry + 1) : json(nullptr)},  // numbered from 1 as in the list

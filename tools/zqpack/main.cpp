@@ -491,9 +491,8 @@ int main(int argc, char** argv) {
   }
   words.erase(words.begin());
   using Handler = int (*)(const std::vector<std::string>&, bool);
-  const std::map<std::string, Handler> handlers = {
-      {"build", Build}, {"check", Check}, {"list", List}, {"verify", Verify}, {"extract", Extract},
-      {"init", Init}};
+  const std::map<std::string, Handler> handlers = {{"build", Build},   {"check", Check},     {"list", List},
+                                                   {"verify", Verify}, {"extract", Extract}, {"init", Init}};
   const auto handler = handlers.find(command);
   if (handler == handlers.end()) {
     fprintf(stderr, "zqpack: unknown command '%s' (see zqpack --help)\n", command.c_str());
