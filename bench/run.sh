@@ -219,8 +219,8 @@ done
 
 note "building the benchmark's tools (build/bench/tools)"
 T=$B/tools
-DATA_SOURCES=("$ROOT/bench/data.cpp" "$ROOT/tools/zqpack/fixture.cpp" "$ROOT/tools/zqpack/deflater.cpp"
-              "$ROOT/payload/checksum.cpp")
+DATA_SOURCES=("$ROOT/bench/data.cpp" "$ROOT/tools/zqpack/fixture.cpp" "$ROOT/tools/zqpack/bitmap.cpp"
+              "$ROOT/tools/zqpack/deflater.cpp" "$ROOT/payload/checksum.cpp")
 if stale "$T/zqbench-data" "${DATA_SOURCES[@]}" "$ROOT/tools/zqpack/fixture.h"; then
   g++ -std=c++17 -O2 -Wall -Wextra -I "$ROOT/tools/zqpack" -I "$ROOT" -o "$T/zqbench-data" "${DATA_SOURCES[@]}" -lz
 fi
