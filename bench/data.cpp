@@ -92,7 +92,7 @@ int Restub(const std::string& setupPath, const std::string& stubPath, const std:
   if (stub.size() != kStubBytes) throw std::runtime_error(stubPath + " is not a program proper of 32768 bytes");
   if (setup.size() < kMinFileBytes) throw std::runtime_error(setupPath + " is too short for a setup");
   std::copy(stub.begin(), stub.end(), setup.begin());
-  const uint32_t checksum = PayloadChecksum(kPayloadSignature, stub.data(), stub.size());
+  const uint32_t checksum = ComputeStubChecksum(stub.data());
   PutLe32(&setup[kStubBytes + 16], checksum);  // PayloadHeader::StubChecksum
   zqfixture::WriteFileBytes(outPath, setup);
   return 0;

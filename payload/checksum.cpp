@@ -1,5 +1,6 @@
 #include "payload/checksum.h"
 
+#include <string.h>
 #include <zlib.h>
 
 uint32_t PayloadChecksum(uint32_t running, const void* bytes, size_t length) {
@@ -12,4 +13,13 @@ uint32_t PayloadChecksum(uint32_t running, const void* bytes, size_t length) {
     length -= piece;
   }
   return running;
+}
+
+uint32_t ComputeStubChecksumInPlace(uint8_t* stub) {
+  SignedFields f;
+  if (FindSignedFields(stub, &f)) {
+    memset(stub + f.CheckSumAt, 0, kCheckSumBytes);
+    memset(stub + f.CertTableAt, 0, kCertEntryBytes);
+  }
+  return PayloadChecksum(kPayloadSignature, stub, kStubBytes);
 }

@@ -95,7 +95,7 @@ static bool CheckHeaderAndTable(RunResources* run, PayloadHeader* header) {
       !ReadExactly(run->OwnFile, header, sizeof *header))
     return RecordFailure(MSG_READ_INSTALLER, GetLastError());
   if (header->Signature != kPayloadSignature) return RecordCorruption(MSG_BAD_SIGNATURE);
-  if (PayloadChecksum(kPayloadSignature, run->WorkBuffer, kStubBytes) != header->StubChecksum)
+  if (ComputeStubChecksumInPlace(run->WorkBuffer) != header->StubChecksum)
     return RecordCorruption(MSG_BAD_STUB_CRC);
   // Before the table is allocated: a negative count or one whose table would
   // not fit the work buffer never reaches an allocation or a read.

@@ -1,6 +1,7 @@
 #include "fixture.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <zlib.h>
 
@@ -80,7 +81,7 @@ std::vector<uint8_t> BuildSetup(const SetupRecipe& recipe) {
   h.CompressedSize = recipe.compressedSize.value_or(static_cast<uint32_t>(stream.size() + recipe.bytesInsideStream.size()));
   h.InflatedSize = recipe.inflatedSize.value_or(static_cast<uint32_t>(data.size()));
   h.EntryCount = recipe.entryCount.value_or(static_cast<int32_t>(table.size()));
-  h.StubChecksum = recipe.stubChecksum.value_or(PayloadChecksum(kPayloadSignature, recipe.stub.data(), kStubBytes));
+  h.StubChecksum = recipe.stubChecksum.value_or(ComputeStubChecksum(recipe.stub.data()));
   h.TableChecksum =
       recipe.tableChecksum.value_or(PayloadChecksum(kPayloadSignature, tableBytes.data(), tableBytes.size()));
   h.DataChecksum = recipe.dataChecksum.value_or(PayloadChecksum(kPayloadSignature, data.data(), data.size()));
@@ -243,6 +244,35 @@ std::vector<std::string> FilesBelow(const std::string& dir) {
     files.push_back(fs::relative(it->path(), dir).generic_string());
   std::sort(files.begin(), files.end());
   return files;
+}
+
+}  // namespace zqfixture
+
+namespace zqfixture {
+
+static std::string Quoted(const std::string& text) { return "'" + text + "'"; }
+
+std::string MakeSigningCommand(const std::string& dir, std::string* why) {
+  const std::string cert = dir + "/cert.pem", key = dir + "/key.pem";
+  std::filesystem::create_directories(dir);
+  if (std::system("command -v openssl >/dev/null && command -v osslsigncode >/dev/null") != 0) {
+    *why = "openssl or osslsigncode is not installed";
+    return "";
+  }
+  const std::string make = "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj '/CN=ZQ Installer test' -keyout " +
+                           Quoted(key) + " -out " + Quoted(cert) + " >/dev/null 2>&1";
+  if (std::system(make.c_str()) != 0) {
+    *why = "openssl could not make a certificate: " + make;
+    return "";
+  }
+  return "osslsigncode sign -certs " + Quoted(cert) + " -key " + Quoted(key) +
+         " -n 'ZQ test' -in \"%1\" -out \"%1.signed\" >/dev/null && mv \"%1.signed\" \"%1\"";
+}
+
+int VerifySignature(const std::string& dir, const std::string& file) {
+  const std::string check =
+      "osslsigncode verify -CAfile " + Quoted(dir + "/cert.pem") + " -in " + Quoted(file) + " >/dev/null 2>&1";
+  return std::system(check.c_str());
 }
 
 }  // namespace zqfixture

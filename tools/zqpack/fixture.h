@@ -87,3 +87,17 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path);
 std::vector<std::string> FilesBelow(const std::string& dir);
 
 }  // namespace zqfixture
+
+namespace zqfixture {
+
+// Authenticode signing for tests, without a network: a throwaway
+// self-signed certificate and key made with openssl in `dir`, and the
+// command for `zqpack build --sign` that signs the setup "%1" in place with
+// them through osslsigncode.  Empty, with *why set, when a tool is missing or
+// fails.
+std::string MakeSigningCommand(const std::string& dir, std::string* why);
+// osslsigncode's check of a signed file against that certificate: 0 when it
+// accepts the signature.
+int VerifySignature(const std::string& dir, const std::string& file);
+
+}  // namespace zqfixture

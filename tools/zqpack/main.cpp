@@ -2,6 +2,7 @@
 // Exit codes: 0 success, 1 the setup or the settings are bad or a file could
 // not be read or written, 2 the command line is wrong.
 #include <stdio.h>
+#include <stdlib.h>
 
 #include <filesystem>
 #include <map>
@@ -59,7 +60,7 @@ const char* const kToolHelp =
 const std::map<std::string, const char*> kCommandHelp = {
     {"build",
      "Usage: zqpack build Setup.ini -o SETUP [--arch i686|x86_64] [--stub STUB]\n"
-     "                    [--level 0-9] [--force]\n"
+     "                    [--level 0-9] [--force] [--sign COMMAND]\n"
      "       zqpack build [--stub STUB] -o SETUP [--level 0-9] [--raw] FILE...\n"
      "\n"
      "From a Setup.ini: checks it first (see 'zqpack check') and refuses on\n"
@@ -75,8 +76,13 @@ const std::map<std::string, const char*> kCommandHelp = {
      "  --arch ARCH         i686 (runs on every desktop Windows) or x86_64\n"
      "  --level N           zlib level, 0 (stored) to 9 (smallest, the default)\n"
      "  --force             build even when the check found errors\n"
+     "  --sign COMMAND      once the setup is complete, run COMMAND with %1\n"
+     "                      replaced by its path (quote it yourself: \"%1\"), to\n"
+     "                      sign it in place; then check the signed setup as\n"
+     "                      'verify' does.  When the command fails, leaves no\n"
+     "                      signature or breaks the setup, no setup is left.\n"
      "\n"
-     "The same inputs always give the same bytes.\n"},
+     "The same inputs always give the same bytes (before signing).\n"},
     {"check",
      "Usage: zqpack check Setup.ini [--json]\n"
      "\n"
@@ -100,9 +106,10 @@ const std::map<std::string, const char*> kCommandHelp = {
     {"list",
      "Usage: zqpack list SETUP [--json]\n"
      "\n"
-     "Shows the header fields, each checksum with its state, the program's\n"
-     "verdict and the entries (name, offset of the contents in the inflated\n"
-     "data, size).  Exit code 1 when the program would refuse the setup.\n"
+     "Shows the header fields, each checksum with its state, the Authenticode\n"
+     "signature (where it lies), the program's verdict and the entries (name,\n"
+     "offset of the contents in the inflated data, size).  Exit code 1 when the\n"
+     "program would refuse the setup.\n"
      "\n"
      "  --json   one JSON document instead: \"setup\", \"fileBytes\", \"header\"\n"
      "           (null when it could not be read; each checksum with \"stored\",\n"
@@ -117,7 +124,9 @@ const std::map<std::string, const char*> kCommandHelp = {
      "signature, the three checksums, the inflation and the reader's limits on\n"
      "the table and the names.  On a failure prints the message the program's\n"
      "box would show on standard output and exits with 1; exits with 0 when the\n"
-     "program would extract the setup.\n"
+     "program would extract the setup, and then says whether it carries an\n"
+     "Authenticode signature and where.  The signature sits behind the payload,\n"
+     "where the program never reads, and leaves every check unchanged.\n"
      "\n"
      "  --json   the document of 'zqpack list --json' instead; same exit codes\n"},
     {"extract",
@@ -246,13 +255,52 @@ void Summarise(bool quiet, const std::string& output, size_t files) {
          static_cast<unsigned long long>(fs::file_size(output, ec)));
 }
 
+std::string WithPathFor1(const std::string& command, const std::string& path) {
+  std::string text;
+  for (size_t i = 0; i < command.size(); ++i) {
+    if (command.compare(i, 2, "%1") == 0) {
+      text += path;
+      ++i;
+    } else {
+      text += command[i];
+    }
+  }
+  return text;
+}
+
+// Signs the complete setup in place with the publisher's command, then reads
+// it as the program would.  A setup the command failed on, left unsigned or
+// broke is removed: an unsigned or refused setup never passes for a signed one.
+void SignSetup(const std::string& command, const std::string& setup, bool quiet) {
+  const std::string line = WithPathFor1(command, setup);
+  if (!quiet) fprintf(stderr, "zqpack: signing: %s\n", line.c_str());
+  fflush(stdout);
+  const int status = std::system(line.c_str());
+  std::string refusal;
+  if (status != 0) {
+    refusal = "the signing command failed: " + line;
+  } else {
+    SetupReader reader(setup, TemporaryDirectory());
+    const SetupReport& report = reader.Check();
+    if (!report.verdict.accepted())
+      refusal = "the signed setup is refused: " + report.verdict.text + " (" + report.verdict.reason + ")";
+    else if (!SignatureSitsBehindPayload(report))
+      refusal = "the signed setup's Authenticode signature: " + DescribeSignature(report);
+  }
+  if (refusal.empty()) return;
+  std::error_code ec;
+  fs::remove(setup, ec);
+  throw ZqError(refusal + "; no setup written");
+}
+
 int Build(const std::vector<std::string>& words, bool quiet) {
   const Arguments args = Parse(words, {{"--output", "-o", true},
                                        {"--stub", nullptr, true},
                                        {"--arch", nullptr, true},
                                        {"--level", nullptr, true},
                                        {"--force", nullptr, false},
-                                       {"--raw", nullptr, false}});
+                                       {"--raw", nullptr, false},
+                                       {"--sign", nullptr, true}});
   quiet = quiet || args.Has("--quiet");
   if (!args.Has("--output")) throw UsageError("missing -o SETUP");
   if (args.positionals.empty()) throw UsageError("missing Setup.ini or the files to pack");
@@ -292,6 +340,7 @@ int Build(const std::vector<std::string>& words, bool quiet) {
     writer.WriteFile(output);
     writer.SetProgress(nullptr);
   }
+  if (args.Has("--sign")) SignSetup(args.Value("--sign"), output, quiet);
   Summarise(quiet, output, items.size());
   return kExitOk;
 }
@@ -358,9 +407,11 @@ int Verify(const std::vector<std::string>& words, bool quiet) {
   SetupReader reader(setup, TemporaryDirectory());
   const SetupReport& report = RunChecks(reader, "zqpack: verifying", quiet);
   if (!report.verdict.accepted()) return Refuse(setup, report.verdict);
-  if (!quiet)
+  if (!quiet) {
     printf("%s: the program extracts it: %s, %llu bytes\n", setup.c_str(), Files(report.table.size()).c_str(),
            static_cast<unsigned long long>(report.inflatedBytes));
+    printf("%s: Authenticode signature: %s\n", setup.c_str(), DescribeSignature(report).c_str());
+  }
   return kExitOk;
 }
 
@@ -393,9 +444,14 @@ int List(const std::vector<std::string>& words, bool quiet) {
                ? ("  (the stream yields " + std::to_string(r.inflatedBytes) + ")").c_str()
                : "");
     printf("EntryCount       %d\n", static_cast<int>(h.EntryCount));
-    printf("StubChecksum     %s\n", ChecksumState(r.stubChecked, h.StubChecksum, r.stubChecksum).c_str());
+    if (r.stubChecksumOverEveryByte)
+      printf("StubChecksum     0x%08X  ok over every byte (a program proper built before signable setups)\n",
+             static_cast<unsigned>(h.StubChecksum));
+    else
+      printf("StubChecksum     %s\n", ChecksumState(r.stubChecked, h.StubChecksum, r.stubChecksum).c_str());
     printf("TableChecksum    %s\n", ChecksumState(r.tableRead, h.TableChecksum, r.tableChecksum).c_str());
     printf("DataChecksum     %s\n", ChecksumState(r.inflated, h.DataChecksum, r.dataChecksum).c_str());
+    printf("Authenticode     %s\n", DescribeSignature(r).c_str());
   }
   if (r.verdict.accepted()) {
     printf("verdict          the program extracts it\n");

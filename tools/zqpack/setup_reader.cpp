@@ -37,6 +37,25 @@ std::string ProgramMessage(MessageId id, uint32_t osCode, const std::string& pat
   return text;
 }
 
+std::string DescribeSignature(const SetupReport& r) {
+  const CertTable& cert = r.certTable;
+  if (!cert.present) return "none";
+  const uint64_t end = uint64_t(cert.offset) + cert.bytes;
+  std::string text =
+      std::to_string(cert.bytes) + " bytes at " + std::to_string(cert.offset) + " to " + std::to_string(end - 1);
+  if (end > r.fileBytes) return text + ", past the end of the file (" + std::to_string(r.fileBytes) + " bytes)";
+  if (r.payloadEnd == 0) return text + ", the payload's end unknown";
+  if (cert.offset < r.payloadEnd)
+    return text + ", INSIDE the payload (which ends at " + std::to_string(r.payloadEnd - 1) + ")";
+  return text + ", behind the payload (which ends at " + std::to_string(r.payloadEnd - 1) + ")";
+}
+
+bool SignatureSitsBehindPayload(const SetupReport& r) {
+  const CertTable& cert = r.certTable;
+  return cert.present && r.payloadEnd != 0 && cert.offset >= r.payloadEnd &&
+         uint64_t(cert.offset) + cert.bytes <= r.fileBytes;
+}
+
 // inflateEnd on every way out.
 namespace {
 struct InflateStream {
@@ -82,6 +101,13 @@ bool SetupReader::CheckHeaderAndTable() {
     return Fail(ReadStage::Header, MSG_READ_INSTALLER, "the file ends inside the program proper or the header");
   report_.headerRead = true;
   const PayloadHeader& h = report_.header = DecodeHeader(headerBytes);
+  SignedFields fields;
+  if (FindSignedFields(stub.data(), &fields)) {
+    CertTable& cert = report_.certTable;
+    cert.offset = GetLe32(&stub[fields.CertTableAt]);
+    cert.bytes = GetLe32(&stub[fields.CertTableAt + 4]);
+    cert.present = cert.bytes != 0;
+  }
 
   if (h.Signature != kPayloadSignature) {
     char found[64];
@@ -89,9 +115,18 @@ bool SetupReader::CheckHeaderAndTable() {
              static_cast<unsigned>(kPayloadSignature));
     return Fail(ReadStage::Signature, MSG_BAD_SIGNATURE, found);
   }
+  if (EntryCountFitsLimits(h.EntryCount))
+    report_.payloadEnd = uint64_t(kTableOffset) + EntryTableBytes(h.EntryCount) + h.CompressedSize;
   report_.stubChecked = true;
-  report_.stubChecksum = PayloadChecksum(kPayloadSignature, stub.data(), stub.size());
-  if (report_.stubChecksum != h.StubChecksum)
+  report_.stubChecksum = ComputeStubChecksum(stub.data());
+  // Programs proper built before setups became signable count every byte,
+  // and ld had filled in their PE CheckSum: an unsigned setup of theirs
+  // matches only that way, and its program does check it that way.  Today's
+  // programs proper hold zeros there, so both sums agree for them.
+  if (report_.stubChecksum != h.StubChecksum && !report_.certTable.present &&
+      PayloadChecksum(kPayloadSignature, stub.data(), stub.size()) == h.StubChecksum)
+    report_.stubChecksumOverEveryByte = true;
+  else if (report_.stubChecksum != h.StubChecksum)
     return Fail(ReadStage::StubChecksum, MSG_BAD_STUB_CRC,
                 "the program proper is not the one this payload was packed with");
 

@@ -37,13 +37,26 @@ struct Verdict {
   bool accepted() const { return stage == ReadStage::Accepted; }
 };
 
+// The certificate table that Authenticode signing appends, as the data
+// directory of the program proper names it (directory 4: file offset, size).
+struct CertTable {
+  bool present = false;  // a data directory that names a table
+  uint32_t offset = 0;   // from the first byte of the file
+  uint32_t bytes = 0;
+};
+
 // What a check found out about a setup, as far as it got.
 struct SetupReport {
   uint64_t fileBytes = 0;
   bool headerRead = false;
   PayloadHeader header{};
   bool stubChecked = false;
-  uint32_t stubChecksum = 0;  // computed over bytes 0..32767
+  uint32_t stubChecksum = 0;  // ComputeStubChecksum of bytes 0..32767
+  // StubChecksum matched only as the sum over every byte, as programs proper
+  // built before setups became signable compute it (see Check()).
+  bool stubChecksumOverEveryByte = false;
+  CertTable certTable;       // read with the program proper
+  uint64_t payloadEnd = 0;   // the first byte behind the stream, once the header allows it
   bool tableRead = false;
   std::vector<PayloadEntry> table;
   uint32_t tableChecksum = 0;
@@ -59,6 +72,13 @@ struct SetupReport {
 // corrupted." in the damaged-payload ones; cut to the program's 1024-character
 // buffer.
 std::string ProgramMessage(MessageId id, uint32_t osCode = 0, const std::string& path = "");
+
+// The setup's Authenticode signature in a few words: "none", or where it
+// lies ("2120 bytes at 1203896 to 1206015, behind the payload (which ends at
+// 1203890)"); SignatureSitsBehindPayload: present, wholly behind the payload
+// and inside the file.
+std::string DescribeSignature(const SetupReport& report);
+bool SignatureSitsBehindPayload(const SetupReport& report);
 
 class SetupReader {
  public:

@@ -103,7 +103,7 @@ void SetupWriter::Write(Sink& sink) {
   header.Signature = kPayloadSignature;
   header.InflatedSize = static_cast<uint32_t>(inflatedSize);
   header.EntryCount = static_cast<int32_t>(table.size());
-  header.StubChecksum = PayloadChecksum(kPayloadSignature, stub_.data(), stub_.size());
+  header.StubChecksum = ComputeStubChecksum(stub_.data());
   header.TableChecksum = PayloadChecksum(kPayloadSignature, tableBytes.data(), tableBytes.size());
 
   uint8_t headerBytes[kHeaderBytes] = {};
