@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -282,8 +283,11 @@ void SignSetup(const std::string& command, const std::string& setup, bool quiet)
   } else {
     SetupReader reader(setup, TemporaryDirectory());
     const SetupReport& report = reader.Check();
-    if (!report.verdict.accepted())
-      refusal = "the signed setup is refused: " + report.verdict.text + " (" + report.verdict.reason + ")";
+    if (!report.verdict.accepted()) {
+      std::string text = report.verdict.text;
+      std::replace(text.begin(), text.end(), '\n', ' ');
+      refusal = "the signed setup is refused: " + text + " (" + report.verdict.reason + ")";
+    }
     else if (!SignatureSitsBehindPayload(report))
       refusal = "the signed setup's Authenticode signature: " + DescribeSignature(report);
   }
