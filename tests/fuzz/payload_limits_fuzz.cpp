@@ -4,6 +4,8 @@
 // The names region stands for the inflated data the split reads names from.
 // Each check is compared with the rule stated independently here; a name
 // that passes must stay in its folder once Windows has resolved the path.
+// The same bytes also stand for the start of a program proper, for the
+// StubChecksum's reading of the PE header.
 #include <string.h>
 
 #include <algorithm>
@@ -12,6 +14,7 @@
 #include <vector>
 
 #include "bytes.h"
+#include "payload/checksum.h"
 #include "payload/limits.h"
 #include "support.h"
 
@@ -82,9 +85,28 @@ std::unique_ptr<char[]> ExactCopy(const uint8_t* bytes, size_t count) {
   return copy;
 }
 
+// The same bytes as the start of a program proper, zeros behind them: the
+// fields that signing rewrites lie inside it and apart, and they are the only
+// bytes that StubChecksum leaves out.
+void CheckStubChecksum(const uint8_t* data, size_t size) {
+  std::vector<uint8_t> stub(kStubBytes);
+  memcpy(stub.data(), data, std::min<size_t>(size, kStubBytes));
+  std::vector<uint8_t> cleared = stub;
+  SignedFields f{};
+  if (FindSignedFields(stub.data(), &f)) {
+    FUZZ_EXPECT(f.CheckSumAt + kCheckSumBytes <= f.CertTableAt && f.CertTableAt + kCertEntryBytes <= kStubBytes,
+                "fields at " + std::to_string(f.CheckSumAt) + " and " + std::to_string(f.CertTableAt));
+    std::fill_n(&cleared[f.CheckSumAt], kCheckSumBytes, 0);
+    std::fill_n(&cleared[f.CertTableAt], kCertEntryBytes, 0);
+  }
+  FUZZ_EXPECT(ComputeStubChecksum(stub.data()) == PayloadChecksum(kPayloadSignature, cleared.data(), kStubBytes),
+              "the stub checksum counts other bytes than the signed fields as zeros");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  CheckStubChecksum(data, size);
   if (size < kHeaderBytes) return 0;
   const PayloadHeader h = DecodeHeader(data);
 
