@@ -119,7 +119,8 @@ std::string Resource(const std::vector<uint8_t>& image, uint32_t type, uint32_t 
   auto fileOffset = [&](uint32_t rva) -> uint32_t {
     for (uint16_t i = 0; i < sections; ++i) {
       const uint8_t* s = &image[sectionTable + 40u * i];
-      if (rva >= GetLe32(s + 12) && rva < GetLe32(s + 12) + GetLe32(s + 16)) return rva - GetLe32(s + 12) + GetLe32(s + 20);
+      if (rva >= GetLe32(s + 12) && rva < GetLe32(s + 12) + GetLe32(s + 16))
+        return rva - GetLe32(s + 12) + GetLe32(s + 20);
     }
     throw std::runtime_error("RVA outside every section");
   };

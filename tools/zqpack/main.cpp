@@ -287,8 +287,7 @@ void SignSetup(const std::string& command, const std::string& setup, bool quiet)
       std::string text = report.verdict.text;
       std::replace(text.begin(), text.end(), '\n', ' ');
       refusal = "the signed setup is refused: " + text + " (" + report.verdict.reason + ")";
-    }
-    else if (!SignatureSitsBehindPayload(report))
+    } else if (!SignatureSitsBehindPayload(report))
       refusal = "the signed setup's Authenticode signature: " + DescribeSignature(report);
   }
   if (refusal.empty()) return;

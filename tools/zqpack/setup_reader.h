@@ -55,8 +55,8 @@ struct SetupReport {
   // StubChecksum matched only as the sum over every byte, as programs proper
   // built before setups became signable compute it (see Check()).
   bool stubChecksumOverEveryByte = false;
-  CertTable certTable;       // read with the program proper
-  uint64_t payloadEnd = 0;   // the first byte behind the stream, once the header allows it
+  CertTable certTable;      // read with the program proper
+  uint64_t payloadEnd = 0;  // the first byte behind the stream, once the header allows it
   bool tableRead = false;
   std::vector<PayloadEntry> table;
   uint32_t tableChecksum = 0;
