@@ -62,7 +62,8 @@ const std::map<std::string, const char*> kCommandHelp = {
     {"build",
      "Usage: zqpack build Setup.ini -o SETUP [--arch i686|x86_64] [--stub STUB]\n"
      "                    [--level 0-9] [--force] [--sign COMMAND]\n"
-     "       zqpack build [--stub STUB] -o SETUP [--level 0-9] [--raw] FILE...\n"
+     "       zqpack build [--stub STUB] -o SETUP [--level 0-9] [--sign COMMAND]\n"
+     "                    [--raw] FILE...\n"
      "\n"
      "From a Setup.ini: checks it first (see 'zqpack check') and refuses on\n"
      "errors unless --force; then packs the license, the body bitmap, the head\n"
