@@ -94,6 +94,7 @@ TEST(JsonOutput, ListAndVerifyCarryWhatTheTextShows) {
       EXPECT_EQ(f["StubChecksum"], ChecksumText(h["stubChecksum"]));
       EXPECT_EQ(f["TableChecksum"], ChecksumText(h["tableChecksum"]));
       EXPECT_EQ(f["DataChecksum"], ChecksumText(h["dataChecksum"]));
+      EXPECT_EQ(f["Authenticode"], h["authenticode"].is_null() ? "none" : h["authenticode"]["text"].get<std::string>());
     }
 
     const json& v = j["verdict"];

@@ -220,6 +220,8 @@ TEST_F(SignedBuild, SignsAndReportsTheSignatureBehindThePayload) {
   EXPECT_NE(line.find(", behind the payload (which ends at "), std::string::npos) << line;
   const RunResult list = dir_.Run({"list", Setup()});
   EXPECT_NE(list.out.find("\nAuthenticode     " + line), std::string::npos) << list.out;
+  const RunResult json = dir_.Run({"list", "--json", Setup()});
+  EXPECT_NE(json.out.find("\"behindPayload\": true"), std::string::npos) << json.out;
 
   std::vector<uint8_t> bytes = zqfixture::ReadFileBytes(Setup());
   bytes[kTableOffset + 5 * kEntryBytes + 100] ^= 0x01;  // inside the stream

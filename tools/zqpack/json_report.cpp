@@ -43,7 +43,18 @@ std::string SetupReportJson(const std::string& setup, const SetupReport& r) {
         {"stubChecksum", Checksum(r.stubChecked, h.StubChecksum, r.stubChecksum)},
         {"tableChecksum", Checksum(r.tableRead, h.TableChecksum, r.tableChecksum)},
         {"dataChecksum", Checksum(r.inflated, h.DataChecksum, r.dataChecksum)},
+        {"authenticode", nullptr},
     };
+    // A setup of a program proper built before signable setups: its sum is
+    // the one over every byte, and it matches.
+    if (r.stubChecksumOverEveryByte)
+      document["header"]["stubChecksum"] = Checksum(true, h.StubChecksum, h.StubChecksum);
+    document["header"]["stubChecksum"]["overEveryByte"] = r.stubChecksumOverEveryByte;
+    if (r.certTable.present)
+      document["header"]["authenticode"] = {{"offset", r.certTable.offset},
+                                            {"bytes", r.certTable.bytes},
+                                            {"behindPayload", SignatureSitsBehindPayload(r)},
+                                            {"text", DescribeSignature(r)}};
   }
   const Verdict& v = r.verdict;
   document["verdict"] = {
