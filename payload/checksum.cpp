@@ -23,3 +23,17 @@ uint32_t ComputeStubChecksumInPlace(uint8_t* stub) {
   }
   return PayloadChecksum(kPayloadSignature, stub, kStubBytes);
 }
+
+uint32_t PayloadChecksumFromAdler(uint32_t adler, uint32_t length) {
+  // Adler-32 keeps two sums modulo 65521: a = start + the bytes, and
+  // b = start's b + n x start's a + each byte weighted by its distance from
+  // the end (n bytes, byte 1 counted n times).  From start (1, 0) and from
+  // start (sa, sb) over the same bytes the sums therefore differ by
+  // sa - 1 and sb + n x (sa - 1).  zlib's adler32_combine does the same for
+  // any two ranges, at three times the size in the program proper.
+  constexpr uint32_t kBase = 65521;
+  constexpr uint32_t kStartA = kPayloadSignature & 0xFFFF, kStartB = kPayloadSignature >> 16;
+  const uint32_t a = ((adler & 0xFFFF) + kStartA - 1) % kBase;
+  const uint32_t b = ((adler >> 16) + kStartB + length % kBase * (kStartA - 1)) % kBase;
+  return b << 16 | a;
+}

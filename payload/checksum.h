@@ -71,3 +71,8 @@ inline uint32_t ComputeStubChecksum(const uint8_t* stub) {
   memcpy(copy, stub, kStubBytes);
   return ComputeStubChecksumInPlace(copy);
 }
+
+// The PayloadChecksum of `length` bytes, from zlib's own Adler-32 of the
+// same bytes (started from 1, as the inflater keeps it) without reading
+// them again: Adler-32 sums of two ranges combine into that of both.
+uint32_t PayloadChecksumFromAdler(uint32_t adler, uint32_t length);

@@ -17,6 +17,8 @@ void InitRunResources(RunResources* run) {
   run->ProgressWnd = nullptr;
   run->WorkBuffer = nullptr;
   run->EntryTable = nullptr;
+  // Without an allocator inflateEnd sees no state and frees nothing.
+  run->Inflater.zalloc = nullptr;
 }
 
 static void CloseOnce(HANDLE* handle) {
@@ -42,6 +44,9 @@ void ReleaseRunResources(RunResources* run) {
   CloseOnce(&run->DataFile);  // closing the handle deletes the data file
   FreeOnce(&run->WorkBuffer);
   FreeOnce(&run->EntryTable);
+  // On every path, also after a failure halfway through the stream; zlib
+  // then forgets the state, so a second call frees nothing.
+  inflateEnd(&run->Inflater);
 }
 
 // zlib's memory comes from the same heap as the work buffer: no C runtime.
@@ -112,8 +117,8 @@ static bool CheckHeaderAndTable(RunResources* run, PayloadHeader* header) {
 // Step 13.3: works one input chunk through the inflater, each call with a
 // fresh output space, until a call yields nothing or the chunk is used up.
 // ScratchPath holds the data file's path for the messages.
-static bool InflateChunk(RunResources* run, z_stream* stream, const PayloadHeader& header,
-                         uint32_t* running) {
+static bool InflateChunk(RunResources* run, const PayloadHeader& header) {
+  z_stream* const stream = &run->Inflater;
   unsigned char* const output = run->WorkBuffer + kInputChunkBytes;
   for (;;) {
     stream->next_out = output;
@@ -125,7 +130,6 @@ static bool InflateChunk(RunResources* run, z_stream* stream, const PayloadHeade
     if (produced == 0) return true;
     // The size divides the progress count: data behind a size of 0 is refused.
     if (header.InflatedSize == 0) return RecordCorruption(MSG_INVALID_DATA);
-    *running = PayloadChecksum(*running, output, produced);
     if (!WriteAll(run->DataFile, output, produced))
       return RecordFailure(MSG_WRITE_FILE, GetLastError(), ScratchPath);
     InflatedTotal += produced;
@@ -135,7 +139,11 @@ static bool InflateChunk(RunResources* run, z_stream* stream, const PayloadHeade
 }
 
 // Steps 10 to 16: the compressed stream into the data file, then the data
-// checksum.  The own file stands at the first byte of the stream.
+// checksum.  The own file stands at the first byte of the stream.  The
+// inflater sums what it puts out for the stream's trailer; after each call
+// its running sum covers exactly the bytes inflated so far (a stream cut
+// short included), so the data checksum comes from it without a second pass
+// over the data.  The inflater is ended on the exit path.
 static bool InflateToDataFile(RunResources* run, const PayloadHeader& header) {
   constexpr int kDataFileNameChars = 13;  // "\\data" + four digits + ".tmp"
   if (lstrlenA(WorkspaceDir) + kDataFileNameChars >= kPathChars)
@@ -146,12 +154,12 @@ static bool InflateToDataFile(RunResources* run, const PayloadHeader& header) {
   if (run->DataFile == INVALID_HANDLE_VALUE) return RecordFailure(MSG_CREATE_FILE, GetLastError(), ScratchPath);
 
   uint32_t remaining = header.CompressedSize;
-  uint32_t running = kPayloadSignature;
-  z_stream stream;
-  ZeroMemory(&stream, sizeof stream);
-  stream.zalloc = ZlibAlloc;
-  stream.zfree = ZlibFree;
-  inflateInit(&stream);  // a failed set-up makes the first inflate a stream error
+  z_stream* const stream = &run->Inflater;
+  ZeroMemory(stream, sizeof *stream);
+  stream->zalloc = ZlibAlloc;
+  stream->zfree = ZlibFree;
+  stream->adler = 1;    // the sum of no data, also when the set-up fails
+  inflateInit(stream);  // a failed set-up makes the first inflate a stream error
   run->ProgressWnd = CreateDialogParamA(InstanceHandle, MAKEINTRESOURCEA(IDD_PROGRESS), nullptr,
                                         ProgressDialogProc, 0);
   while (remaining > 0) {
@@ -160,14 +168,14 @@ static bool InflateToDataFile(RunResources* run, const PayloadHeader& header) {
     // A file that ends before CompressedSize bytes fails here, never waits.
     if (!ReadSome(run->OwnFile, run->WorkBuffer, want, &got) || got == 0)
       return RecordFailure(MSG_READ_INSTALLER, GetLastError());
-    stream.next_in = run->WorkBuffer;
-    stream.avail_in = got;
-    if (!InflateChunk(run, &stream, header, &running)) return false;
+    stream->next_in = run->WorkBuffer;
+    stream->avail_in = got;
+    if (!InflateChunk(run, header)) return false;
     remaining -= got;
   }
   DestroyProgressWindow(run);
-  inflateEnd(&stream);
-  if (running != header.DataChecksum) return RecordCorruption(MSG_BAD_DATA_CRC);
+  if (PayloadChecksumFromAdler(stream->adler, InflatedTotal) != header.DataChecksum)
+    return RecordCorruption(MSG_BAD_DATA_CRC);
   return true;
 }
 

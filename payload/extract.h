@@ -3,6 +3,7 @@
 // writes one file per entry into the Workspace.
 #pragma once
 #include <windows.h>
+#include <zlib.h>
 
 #include "payload/format.h"
 
@@ -16,6 +17,7 @@ struct RunResources {
   HWND ProgressWnd;           // the modeless progress dialog
   unsigned char* WorkBuffer;  // kWorkBufferBytes, GlobalAlloc
   PayloadEntry* EntryTable;   // the table as read, GlobalAlloc
+  z_stream Inflater;          // zlib's state (with its window) while set up
 };
 
 void InitRunResources(RunResources* run);
