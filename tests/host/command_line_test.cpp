@@ -24,6 +24,7 @@ TEST(CommandLine, WrongCommandLinesExitWithTwoAndOneLine) {
       {"build", "-o", out, "--level", "10", in},
       {"build", "-o", out, "--level", "x", in},
       {"build", "-o", out, "--level", "-1", in},
+      {"build", "-o", out, "--level", "9", "--best", in},
       {"build", "-o", out, "--arch", "arm64", dir.Path("Setup.ini")},
       {"build", "-o", out, "--arch", "i686", "--stub", in, dir.Path("Setup.ini")},
       {"build", "-o", out, "--force", in},

@@ -22,28 +22,44 @@ std::vector<fs::path> WriteFiles(const std::vector<Entry>& entries, const fs::pa
 class ZqpackWine : public ProgramTest {};
 
 // The publisher's way: a folder with Setup.ini and the files it names, packed
-// with the program proper built into zqpack.  The wizard shows the product
-// named in Setup.ini, and the files it leaves in the Workspace (the CAB and
-// Setup.ini; it has consumed the license and bitmaps) are the publisher's.
+// with the program proper built into zqpack, at the default level and at the
+// best (libdeflate's stream, inflated here by the program's own zlib).  The
+// wizard shows the product named in Setup.ini, and the files it leaves in the
+// Workspace (the CAB and Setup.ini; it has consumed the license and bitmaps)
+// are the publisher's.  The CAB spans many output chunks, text and random
+// bytes in turn, so matches reach back across chunk boundaries.
 TEST_P(ZqpackWine, SetupBuiltFromSetupIniRunsToTheWizard) {
   std::vector<Entry> product = SampleFiles();
+  std::vector<uint8_t> contents;
+  for (uint32_t block = 0; block < 12; ++block) {
+    const std::vector<uint8_t> part =
+        block % 2 == 0 ? zqfixture::TextLikeBytes(70000, block) : zqfixture::RandomBytes(50000, block);
+    contents.insert(contents.end(), part.begin(), part.end());
+  }
+  product[4].contents = zqfixture::MakeCabinet("sample.exe", contents);
   WriteFiles(product, folder().Make("product"));
-  fs::path setup = folder().Root() / "SampleSetup.exe";
-  ProgramResult build = RunZqpack({"-q", "build", (folder().Root() / "product/Setup.ini").string(), "-o", setup.string(),
-                         "--arch", ArchName(arch())},
-                        folder().Root() / "zqpack-scratch");
-  ASSERT_EQ(build.status, 0) << "zqpack build said: " << build.out;
+  for (const std::vector<std::string>& level : {std::vector<std::string>{}, std::vector<std::string>{"--best"}}) {
+    SCOPED_TRACE(level.empty() ? "the default level" : "--best");
+    fs::path setup = folder().Root() / "SampleSetup.exe";
+    std::vector<std::string> args = {
+        "-q",     "build",         (folder().Root() / "product/Setup.ini").string(), "-o", setup.string(),
+        "--arch", ArchName(arch())};
+    args.insert(args.end(), level.begin(), level.end());
+    ProgramResult build = RunZqpack(args, folder().Root() / "zqpack-scratch");
+    ASSERT_EQ(build.status, 0) << "zqpack build said: " << build.out;
 
-  Launch launch = Installed(setup);
-  launch.script.Wizard();
-  Outcome run = Drive(launch);
-  EXPECT_TRUE(run.ShowedWizard());
-  EXPECT_EQ(run.wizardTitle, kSampleTitle) << run;
+    Launch launch = Installed(setup);
+    launch.script.Wizard();
+    Outcome run = Drive(launch);
+    EXPECT_TRUE(run.ShowedWizard());
+    EXPECT_EQ(run.wizardTitle, kSampleTitle) << run;
 
-  const fs::path workspace = OnlyWorkspace();
-  EXPECT_EQ(FilesIn(workspace), (std::vector<std::string>{"DEMO.CAB", "Setup.ini"}));
-  EXPECT_TRUE(FileBytes(workspace / "Setup.ini") == product[3].contents) << "Setup.ini differs from the publisher's";
-  EXPECT_TRUE(FileBytes(workspace / "DEMO.CAB") == product[4].contents) << "DEMO.CAB differs from the publisher's";
+    const fs::path workspace = OnlyWorkspace();
+    EXPECT_EQ(FilesIn(workspace), (std::vector<std::string>{"DEMO.CAB", "Setup.ini"}));
+    EXPECT_TRUE(FileBytes(workspace / "Setup.ini") == product[3].contents) << "Setup.ini differs from the publisher's";
+    EXPECT_TRUE(FileBytes(workspace / "DEMO.CAB") == product[4].contents) << "DEMO.CAB differs from the publisher's";
+    fs::remove_all(workspace);
+  }
 }
 
 // The example of 'zqpack init', with a CAB file added, is a setup that runs:

@@ -8,8 +8,10 @@ static constexpr size_t kOutBytes = 256 * 1024;
 // zlib takes a uInt length: feed longer ranges in pieces.
 static constexpr size_t kMaxPieceBytes = 1u << 30;
 
-Deflater::Deflater(int level, Sink sink) : sink_(std::move(sink)), out_(kOutBytes) {
-  if (level < 0 || level > 9) throw ZqError("compression level " + std::to_string(level) + " is not 0 to 9");
+Deflater::Deflater(int level, Sink sink) : whole_(level == kBestLevel), sink_(std::move(sink)), out_(kOutBytes) {
+  if (level < 0 || level > kBestLevel)
+    throw ZqError("compression level " + std::to_string(level) + " is not 0 to 9 or the best");
+  if (whole_) return;
   // Window bits 15 and no dictionary: what the program's inflateInit expects.
   if (deflateInit(&stream_, level) != Z_OK) throw ZqError("cannot start zlib's deflate");
 }
@@ -33,6 +35,10 @@ void Deflater::Run(int flush) {
 
 void Deflater::Add(const void* bytes, size_t count) {
   const uint8_t* p = static_cast<const uint8_t*>(bytes);
+  if (whole_) {
+    data_.insert(data_.end(), p, p + count);
+    return;
+  }
   while (count > 0) {
     const size_t piece = count < kMaxPieceBytes ? count : kMaxPieceBytes;
     stream_.next_in = const_cast<Bytef*>(p);
@@ -44,6 +50,13 @@ void Deflater::Add(const void* bytes, size_t count) {
 }
 
 void Deflater::Finish() {
+  if (whole_) {
+    const std::vector<uint8_t> stream = DeflateSmallest(data_);
+    data_ = std::vector<uint8_t>();
+    compressed_ = stream.size();
+    sink_(stream.data(), stream.size());
+    return;
+  }
   stream_.next_in = nullptr;
   stream_.avail_in = 0;
   Run(Z_FINISH);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "builtin_stub.h"
+#include "deflater.h"
 #include "errors.h"
 #include "fileio.h"
 #include "ini.h"
@@ -61,9 +62,9 @@ const char* const kToolHelp =
 const std::map<std::string, const char*> kCommandHelp = {
     {"build",
      "Usage: zqpack build Setup.ini -o SETUP [--arch i686|x86_64] [--stub STUB]\n"
-     "                    [--level 0-9] [--force] [--sign COMMAND]\n"
-     "       zqpack build [--stub STUB] -o SETUP [--level 0-9] [--sign COMMAND]\n"
-     "                    [--raw] FILE...\n"
+     "                    [--level 0-9 | --best] [--force] [--sign COMMAND]\n"
+     "       zqpack build [--stub STUB] -o SETUP [--level 0-9 | --best]\n"
+     "                    [--sign COMMAND] [--raw] FILE...\n"
      "\n"
      "From a Setup.ini: checks it first (see 'zqpack check') and refuses on\n"
      "errors unless --force; then packs the license, the body bitmap, the head\n"
@@ -76,7 +77,10 @@ const std::map<std::string, const char*> kCommandHelp = {
      "  --stub STUB         the program proper, exactly 32768 bytes; by default\n"
      "                      the one built into zqpack for --arch (i686)\n"
      "  --arch ARCH         i686 (runs on every desktop Windows) or x86_64\n"
-     "  --level N           zlib level, 0 (stored) to 9 (smallest, the default)\n"
+     "  --level N           zlib level, 0 (stored) to 9 (the default)\n"
+     "  --best              the smallest stream (libdeflate's top level): slower,\n"
+     "                      and it holds the files and their compressed copy in\n"
+     "                      memory, about twice the files' size\n"
      "  --force             build even when the check found errors\n"
      "  --sign COMMAND      once the setup is complete, run COMMAND with %1\n"
      "                      replaced by its path (quote it yourself: \"%1\"), to\n"
@@ -229,6 +233,10 @@ void ExpectPositionals(const Arguments& args, size_t count, const char* what) {
 }
 
 int ParseLevel(const Arguments& args) {
+  if (args.Has("--best")) {
+    if (args.Has("--level")) throw UsageError("--level and --best exclude each other");
+    return kBestLevel;
+  }
   const std::string text = args.Value("--level", std::to_string(kDefaultLevel));
   if (text.size() != 1 || text[0] < '0' || text[0] > '9') throw UsageError("--level takes 0 to 9, not '" + text + "'");
   return text[0] - '0';
@@ -302,6 +310,7 @@ int Build(const std::vector<std::string>& words, bool quiet) {
                                        {"--stub", nullptr, true},
                                        {"--arch", nullptr, true},
                                        {"--level", nullptr, true},
+                                       {"--best", nullptr, false},
                                        {"--force", nullptr, false},
                                        {"--raw", nullptr, false},
                                        {"--sign", nullptr, true}});

@@ -27,7 +27,8 @@ SetupWriter::SetupWriter(std::vector<uint8_t> stub, int level) : stub_(std::move
   if (stub_.size() != kStubBytes)
     throw ZqError("the program proper must be exactly " + std::to_string(kStubBytes) + " bytes, not " +
                   std::to_string(stub_.size()));
-  if (level < 0 || level > 9) throw ZqError("compression level " + std::to_string(level) + " is not 0 to 9");
+  if (level < 0 || level > kBestLevel)
+    throw ZqError("compression level " + std::to_string(level) + " is not 0 to 9 or the best");
 }
 
 void SetupWriter::Add(PackItem item) {

@@ -21,7 +21,8 @@ std::vector<uint8_t> ReadStub(const std::string& path);
 
 class SetupWriter {
  public:
-  // level: zlib's 0 (stored) to 9 (smallest).
+  // level: zlib's 0 (stored) to 9, or kBestLevel (deflater.h: the smallest,
+  // with the whole payload in memory).
   SetupWriter(std::vector<uint8_t> stub, int level);
 
   // Entries go into the table in the order they are added.
