@@ -1,7 +1,10 @@
 // zqbench-data: the benchmark's payloads.
 //
-//   zqbench-data files BYTES DIR         the files of a setup of about BYTES
-//                                        inflated bytes, written into DIR
+//   zqbench-data files BYTES DIR [text]  the files of a setup of about BYTES
+//                                        inflated bytes, written into DIR;
+//                                        with text, the cabinets hold only
+//                                        text-like bytes (the compressible
+//                                        payload of the size comparison)
 //   zqbench-data restub SETUP STUB OUT   SETUP with another program proper
 //                                        (StubChecksum recomputed), so that
 //                                        one deflate serves every build
@@ -46,12 +49,12 @@ const char kSetupIni[] =
     "HeadBitmap = head.bmp\r\n"
     "BodyBitmap = body.bmp\r\n";
 
-std::vector<uint8_t> MixedBytes(size_t count, uint32_t seed) {
+std::vector<uint8_t> MixedBytes(size_t count, uint32_t seed, bool textOnly) {
   std::vector<uint8_t> bytes;
   bytes.reserve(count);
   for (uint32_t block = 0; bytes.size() < count; ++block) {
     const size_t n = std::min(kMixBlockBytes, count - bytes.size());
-    const std::vector<uint8_t> part = block % 2 == 0 ? zqfixture::TextLikeBytes(n, seed + block)
+    const std::vector<uint8_t> part = block % 2 == 0 || textOnly ? zqfixture::TextLikeBytes(n, seed + block)
                                                      : zqfixture::RandomBytes(n, seed + block);
     bytes.insert(bytes.end(), part.begin(), part.end());
   }
@@ -67,7 +70,7 @@ std::vector<uint8_t> LicenseRtf() {
   return rtf;
 }
 
-int WriteFiles(size_t totalBytes, const std::string& dir) {
+int WriteFiles(size_t totalBytes, const std::string& dir, bool textOnly) {
   std::vector<zqfixture::Entry> small = {
       {"license.rtf", LicenseRtf(), false},
       {"body.bmp", zqfixture::MakeBitmap(164, 314), false},
@@ -80,8 +83,8 @@ int WriteFiles(size_t totalBytes, const std::string& dir) {
   const size_t cabBytes = totalBytes > used + 4096 ? (totalBytes - used) / 2 : 2048;
   const size_t overhead = 36 + 8 + 16 + 8 + 8 * (cabBytes / 32768 + 1);
   const size_t contentBytes = cabBytes > overhead + 64 ? cabBytes - overhead : 64;
-  small.push_back({"APP.CAB", zqfixture::MakeCabinet("app.exe", MixedBytes(contentBytes, 100)), false});
-  small.push_back({"DATA.CAB", zqfixture::MakeCabinet("data.bin", MixedBytes(contentBytes, 200000)), false});
+  small.push_back({"APP.CAB", zqfixture::MakeCabinet("app.exe", MixedBytes(contentBytes, 100, textOnly)), false});
+  small.push_back({"DATA.CAB", zqfixture::MakeCabinet("data.bin", MixedBytes(contentBytes, 200000, textOnly)), false});
   for (const zqfixture::Entry& e : small) zqfixture::WriteFileBytes(dir + "/" + e.name, e.contents);
   return 0;
 }
@@ -103,12 +106,13 @@ int Restub(const std::string& setupPath, const std::string& stubPath, const std:
 int main(int argc, char** argv) {
   try {
     const std::string command = argc > 1 ? argv[1] : "";
-    if (command == "files" && argc == 4) return WriteFiles(std::strtoull(argv[2], nullptr, 10), argv[3]);
+    if (command == "files" && (argc == 4 || (argc == 5 && std::string(argv[4]) == "text")))
+      return WriteFiles(std::strtoull(argv[2], nullptr, 10), argv[3], argc == 5);
     if (command == "restub" && argc == 5) return Restub(argv[2], argv[3], argv[4]);
   } catch (const std::exception& e) {
     fprintf(stderr, "zqbench-data: %s\n", e.what());
     return 1;
   }
-  fprintf(stderr, "usage: zqbench-data files BYTES DIR | restub SETUP STUB OUT\n");
+  fprintf(stderr, "usage: zqbench-data files BYTES DIR [text] | restub SETUP STUB OUT\n");
   return 2;
 }

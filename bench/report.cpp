@@ -30,9 +30,9 @@
 //                                  signed percentage (−20 % is a fifth faster)
 //   {{nativechange:BUILD}}         the same for a native zlib build's CPU time
 //                                  against -Os (native.txt)
-//   {{table:NAME}}                 a generated table (size, setups, speed, cpu,
-//                                  memory, startup, variants, floor, profile,
-//                                  native, goals)
+//   {{table:NAME}}                 a generated table (size, setups, pack, speed,
+//                                  cpu, memory, startup, variants, floor,
+//                                  profile, native, goals)
 // A figure that cannot be computed (a group that did not run) shows as "n/a".
 #include <algorithm>
 #include <cmath>
@@ -296,12 +296,39 @@ std::string SizeTable(const Data& d) {
   return t;
 }
 
+// The sets whose setups run.sh packed (meta pack_sets), then the demo.
+std::vector<std::pair<std::string, std::string>> PackSets(const Data& d) {
+  std::vector<std::pair<std::string, std::string>> sets;
+  for (const std::string& s : Words(Meta(d, "pack_sets")))
+    sets.push_back({s, s.rfind("text", 0) == 0 ? s.substr(4) + " MiB, text only" : s + " MiB"});
+  sets.push_back({"demo", "the demo"});
+  return sets;
+}
+
 std::string SetupsTable(const Data& d) {
-  std::string t = Header({"payload", "inflated bytes", "ZQ setup bytes", "NSIS setup bytes", "ZQ / NSIS"});
-  for (const std::string& s : Sizes(d)) {
-    const double ours = MetaNumber(d, "setup_bytes.ours." + s), nsis = MetaNumber(d, "setup_bytes.nsis." + s);
-    t += Row({s + " MiB", Thousands(MetaNumber(d, "inflated." + s)), Thousands(ours), Thousands(nsis),
-              Fixed(ours / nsis, 3)});
+  std::string t = Header({"payload", "inflated bytes", "ZQ level 9", "ZQ best", "NSIS zlib", "NSIS LZMA (solid)",
+                          "ZQ best / level 9", "ZQ level 9 / NSIS zlib", "ZQ best / NSIS zlib"});
+  for (const auto& set : PackSets(d)) {
+    const std::string& s = set.first;
+    const double ours = MetaNumber(d, "setup_bytes.ours." + s), best = MetaNumber(d, "setup_bytes.best." + s),
+                 nsis = MetaNumber(d, "setup_bytes.nsis." + s);
+    t += Row({set.second, Thousands(MetaNumber(d, "inflated." + s)), Thousands(ours), Thousands(best),
+              Thousands(nsis), Thousands(MetaNumber(d, "setup_bytes.nsislzma." + s)), Fixed(best / ours, 3),
+              Fixed(ours / nsis, 3), Fixed(best / nsis, 3)});
+  }
+  return t;
+}
+
+// Wall seconds of each packing, and the packer's peak resident memory.
+std::string PackTable(const Data& d) {
+  std::string t = Header({"payload", "ZQ level 9 s", "ZQ best s", "NSIS zlib s", "NSIS LZMA s",
+                          "ZQ level 9 peak MiB", "ZQ best peak MiB", "NSIS LZMA peak MiB"});
+  auto mib = [&d](const std::string& key) { return Fixed(MetaNumber(d, key) / 1024, 0); };
+  for (const auto& set : PackSets(d)) {
+    const std::string& s = set.first;
+    t += Row({set.second, Meta(d, "pack_s.ours." + s), Meta(d, "pack_s.best." + s), Meta(d, "pack_s.nsis." + s),
+              Meta(d, "pack_s.nsislzma." + s), mib("pack_kib.ours." + s), mib("pack_kib.best." + s),
+              mib("pack_kib.nsislzma." + s)});
   }
   return t;
 }
@@ -513,6 +540,27 @@ std::vector<Goal> Goals(const Data& d) {
     }
     goals.push_back(g);
   }
+  for (const std::string& s : Sizes(d)) {
+    Goal g{"ZQ / (floor + start-up floor) ≤ 1.10 at " + s + " MiB", {}, {}};
+    for (const Build& b : builds) {
+      const std::string group = "size-" + s + "/";
+      const double r = SumRatio(d, group + b.ours, group + b.floor, group + "startup-floor");
+      g.figures.push_back(Fixed(r, 2));
+      g.verdicts.push_back(Verdict(r, r <= 1.10));
+    }
+    goals.push_back(g);
+  }
+  // Sizes do not depend on the build: the same figure in every column.
+  for (const std::string& s : Words(Meta(d, "pack_sets"))) {
+    if (s.rfind("text", 0) != 0) continue;
+    Goal g{"best-level setup ≤ 0.96 × NSIS zlib (" + s.substr(4) + " MiB, text only)", {}, {}};
+    const double r = MetaNumber(d, "setup_bytes.best." + s) / MetaNumber(d, "setup_bytes.nsis." + s);
+    for (size_t i = 0; i < builds.size(); ++i) {
+      g.figures.push_back(Fixed(r, 3));
+      g.verdicts.push_back(Verdict(r, r <= 0.96));
+    }
+    goals.push_back(g);
+  }
   Goal memory{"peak working set at 256 MiB within 1 MiB of 1 MiB's", {}, {}};
   for (const Build& b : builds) {
     const double grow = Field(d, "size-256/" + b.ours, &Run::peakWs) - Field(d, "size-1/" + b.ours, &Run::peakWs);
@@ -622,6 +670,7 @@ std::string Expand(const Data& d, const std::string& field) {
     if (arg == "floor") return RunCount(d, "variants/floor-base-full") ? FloorTable(d) : "_not run_\n";
     if (arg == "profile") return ProfileTable(d);
     if (arg == "goals") return GoalsTable(d);
+    if (arg == "pack") return PackTable(d);
     if (arg == "native") return NativeTable(d);
   }
   std::fprintf(stderr, "zqbench-report: unknown field {{%s}}\n", field.c_str());

@@ -163,16 +163,16 @@ else
   stub_tree base x86_64 "$B/src/base"
 fi
 # What was tried on top of the build as it is: NAME|cmake options|patches
-# (bench/variants/PATCH.patch, applied to a copy of the sources).  byte-copy
-# and bar-lookup undo the two changes that the build has taken from this
-# benchmark; the last one, both undone, is the build before them, which the
-# size runs measure beside the build as it is.
+# (bench/variants/PATCH.patch, applied to a copy of the sources).  byte-copy,
+# bar-lookup and checksum-pass undo one change each that the build has taken
+# from this benchmark; the last one, checksum-pass, is the build before this
+# round's change, which the size runs measure beside the build as it is.
 VARIANT_DEFS=(
   "o2|-DZQ_INFFAST_FLAGS=-O2|"
   "progress-on-change||progress-on-change"
   "byte-copy||byte-copy"
   "bar-lookup||bar-lookup"
-  "before||byte-copy bar-lookup"
+  "checksum-pass||checksum-pass"
 )
 meta label.base "as built"
 REC=
@@ -202,7 +202,7 @@ if [ $mode = full ]; then
       note "variant $v does not build, skipped (build/bench/win-*-$v.build.log)"
     fi
   done
-  [ "$REC" = before ] || REC=
+  [ "$REC" = checksum-pass ] || REC=
 fi
 meta compare "$REC"
 for v in $VARIANTS; do
@@ -220,9 +220,11 @@ done
 note "building the benchmark's tools (build/bench/tools)"
 T=$B/tools
 DATA_SOURCES=("$ROOT/bench/data.cpp" "$ROOT/tools/zqpack/fixture.cpp" "$ROOT/tools/zqpack/bitmap.cpp"
-              "$ROOT/tools/zqpack/deflater.cpp" "$ROOT/payload/checksum.cpp")
+              "$ROOT/tools/zqpack/deflater.cpp" "$ROOT/tools/zqpack/smallest_libdeflate.cpp"
+              "$ROOT/payload/checksum.cpp")
 if stale "$T/zqbench-data" "${DATA_SOURCES[@]}" "$ROOT/tools/zqpack/fixture.h"; then
-  g++ -std=c++17 -O2 -Wall -Wextra -I "$ROOT/tools/zqpack" -I "$ROOT" -o "$T/zqbench-data" "${DATA_SOURCES[@]}" -lz
+  g++ -std=c++17 -O2 -Wall -Wextra -I "$ROOT/tools/zqpack" -I "$ROOT" -o "$T/zqbench-data" "${DATA_SOURCES[@]}" \
+    -lz -ldeflate
 fi
 if stale "$T/zqbench-report" "$ROOT/bench/report.cpp"; then
   g++ -std=c++17 -O2 -Wall -Wextra -o "$T/zqbench-report" "$ROOT/bench/report.cpp"
@@ -283,55 +285,99 @@ fi
 
 note "making the payloads (build/bench/data)"
 STUB_BASE=$(stub base)
-for size in $SIZES; do
-  dir=$B/data/$size
+# Every setup is packed once and kept; the wall seconds and the peak memory
+# (KiB) of the packing that made it are kept beside it in SETUP.pack.
+timed_pack() {  # SETUP COMMAND...
+  local out=$1; shift
+  /usr/bin/time -f '%e %M' -o "$out.pack" "$@"
+}
+pack_meta() {  # KIND SET SETUP
+  local secs kib
+  meta "setup_bytes.$1.$2" "$(stat -c %s "$3")"
+  [ -f "$3.pack" ] || return 0
+  read -r secs kib <"$3.pack"
+  meta "pack_s.$1.$2" "$secs"
+  meta "pack_kib.$1.$2" "$kib"
+}
+# NSIS installing the same files into a folder, compressed with COMPRESSOR.
+nsis_pack() {  # SETUP COMPRESSOR STAMP FILES...
+  local out=$1 compressor=$2 stamp=$3 nsi=$1.nsi f; shift 3
+  {
+    echo 'Target amd64-unicode'
+    echo "SetCompressor $compressor"
+    echo 'Name "Bench"'
+    echo "OutFile \"$out\""
+    echo 'RequestExecutionLevel user'
+    echo 'SilentInstall silent'
+    echo 'InstallDir "$TEMP\Bench"'
+    echo 'Section'
+    echo '  SetOutPath "$INSTDIR"'
+    for f in "$@"; do echo "  File \"$f\""; done
+    echo 'SectionEnd'
+  } >"$nsi.new"
+  if ! cmp -s "$nsi.new" "$nsi" || stale "$out" "$stamp"; then
+    mv "$nsi.new" "$nsi"
+    timed_pack "$out" makensis -V1 "$nsi" >"$out.log" 2>&1 || { cat "$out.log" >&2; die "makensis failed"; }
+  fi
+  rm -f "$nsi.new"
+}
+have_nsis=0
+command -v makensis >/dev/null && have_nsis=1
+# The sets whose setups are compared by size: the payloads that run, and a
+# wholly compressible one (text-like cabinets) that only the full run packs.
+PACK_SETS=$SIZES
+[ $mode = full ] && PACK_SETS="$SIZES text64"
+for set in $PACK_SETS; do
+  dir=$B/data/$set
   files=("$dir/license.rtf" "$dir/body.bmp" "$dir/head.bmp" "$dir/Setup.ini" "$dir/APP.CAB" "$dir/DATA.CAB")
   if stale "$dir/.done" "$T/zqbench-data"; then
     rm -rf "$dir" && mkdir -p "$dir"
-    "$T/zqbench-data" files $((size * 1048576)) "$dir"
+    case $set in
+      text*) "$T/zqbench-data" files $((${set#text} * 1048576)) "$dir" text ;;
+      *) "$T/zqbench-data" files $((set * 1048576)) "$dir" ;;
+    esac
     touch "$dir/.done"
   fi
-  # Packed once at level 9; each build gets its own copy with its stub.
-  if stale "$B/data/packed-$size.exe" "$dir/.done" "$ROOT/out/zqpack"; then
-    "$ROOT/out/zqpack" -q build --stub "$STUB_BASE" -o "$B/data/packed-$size.exe" --level 9 "${files[@]}"
+  # Packed once at level 9 (the runs' setups) and once at the best level;
+  # each build gets its own copy of the first with its stub.
+  if stale "$B/data/packed-$set.exe" "$dir/.done" "$ROOT/out/zqpack"; then
+    timed_pack "$B/data/packed-$set.exe" \
+      "$ROOT/out/zqpack" -q build --stub "$STUB_BASE" -o "$B/data/packed-$set.exe" --level 9 "${files[@]}"
   fi
+  if stale "$B/data/best-$set.exe" "$dir/.done" "$ROOT/out/zqpack"; then
+    timed_pack "$B/data/best-$set.exe" \
+      "$ROOT/out/zqpack" -q build --stub "$STUB_BASE" -o "$B/data/best-$set.exe" --best "${files[@]}"
+  fi
+  pack_meta ours "$set" "$B/data/packed-$set.exe"
+  pack_meta best "$set" "$B/data/best-$set.exe"
+  meta "inflated.$set" "$("$ROOT/out/zqpack" list "$B/data/packed-$set.exe" | awk '$1 == "InflatedSize" {print $2}')"
+  if [ $have_nsis = 1 ]; then
+    nsis_pack "$B/data/nsis-$set.exe" "/FINAL zlib" "$dir/.done" "${files[@]}"
+    nsis_pack "$B/data/nsislzma-$set.exe" "/SOLID /FINAL lzma" "$dir/.done" "${files[@]}"
+    pack_meta nsis "$set" "$B/data/nsis-$set.exe"
+    pack_meta nsislzma "$set" "$B/data/nsislzma-$set.exe"
+  fi
+  case $set in text*) continue ;; esac
   for v in $VARIANTS; do
-    out=$B/data/ours-$v-$size.exe
-    if stale "$out" "$B/data/packed-$size.exe" "$(stub "$v")"; then
-      "$T/zqbench-data" restub "$B/data/packed-$size.exe" "$(stub "$v")" "$out"
+    out=$B/data/ours-$v-$set.exe
+    if stale "$out" "$B/data/packed-$set.exe" "$(stub "$v")"; then
+      "$T/zqbench-data" restub "$B/data/packed-$set.exe" "$(stub "$v")" "$out"
     fi
   done
-  meta "inflated.$size" "$("$ROOT/out/zqpack" list "$B/data/packed-$size.exe" | awk '$1 == "InflatedSize" {print $2}')"
-  meta "setup_bytes.ours.$size" "$(stat -c %s "$B/data/ours-base-$size.exe")"
-  if command -v makensis >/dev/null; then
-    nsi=$B/data/nsis-$size.nsi
-    {
-      echo 'Target amd64-unicode'
-      echo 'SetCompressor /FINAL zlib'
-      echo 'Name "Bench"'
-      echo "OutFile \"$B/data/nsis-$size.exe\""
-      echo 'RequestExecutionLevel user'
-      echo 'SilentInstall silent'
-      echo 'InstallDir "$TEMP\Bench"'
-      echo 'Section'
-      echo '  SetOutPath "$INSTDIR"'
-      for f in "${files[@]}"; do echo "  File \"$f\""; done
-      echo 'SectionEnd'
-    } >"$nsi.new"
-    if ! cmp -s "$nsi.new" "$nsi" || stale "$B/data/nsis-$size.exe" "$dir/.done"; then
-      mv "$nsi.new" "$nsi"
-      makensis -V1 "$nsi" >"$B/data/nsis-$size.log" 2>&1 || { cat "$B/data/nsis-$size.log" >&2; die "makensis failed"; }
-    fi
-    rm -f "$nsi.new"
-    meta "setup_bytes.nsis.$size" "$(stat -c %s "$B/data/nsis-$size.exe")"
-  fi
 done
-# The demo product, for the start-up figure.
-"$ROOT/out/zqpack" -q build "$ROOT/demo/Setup.ini" -o "$B/data/packed-demo.exe" --stub "$STUB_BASE" --level 9
+meta pack_sets "$PACK_SETS"
+# The demo product, for the start-up figure and its size at both levels.
+timed_pack "$B/data/packed-demo.exe" \
+  "$ROOT/out/zqpack" -q build "$ROOT/demo/Setup.ini" -o "$B/data/packed-demo.exe" --stub "$STUB_BASE" --level 9
+timed_pack "$B/data/best-demo.exe" \
+  "$ROOT/out/zqpack" -q build "$ROOT/demo/Setup.ini" -o "$B/data/best-demo.exe" --stub "$STUB_BASE" --best
 for v in $VARIANTS; do
   "$T/zqbench-data" restub "$B/data/packed-demo.exe" "$(stub "$v")" "$B/data/demo-$v.exe"
 done
 meta "setup_bytes.demo" "$(stat -c %s "$B/data/demo-base.exe")"
+meta "inflated.demo" "$("$ROOT/out/zqpack" list "$B/data/packed-demo.exe" | awk '$1 == "InflatedSize" {print $2}')"
+pack_meta ours demo "$B/data/packed-demo.exe"
+pack_meta best demo "$B/data/best-demo.exe"
 
 # --- Wine on a private display ----------------------------------------------------
 
@@ -414,8 +460,6 @@ meta mode "$mode"
 
 # --- the runs -----------------------------------------------------------------------
 
-have_nsis=0
-command -v makensis >/dev/null && have_nsis=1
 for size in $SIZES; do
   {
     ours_job ours "$B/data/ours-base-$size.exe"
@@ -455,12 +499,15 @@ if [ $mode = full ]; then
 
   # A profile of one run of the setup and one of the floor: where the CPU
   # time goes, by function of the program (from the link map) and by Linux
-  # and Wine component.
+  # and Wine component.  At 64 MiB, the size furthest from the floors.
+  psize=$big
+  case " $SIZES " in *" 64 "*) psize=64 ;; esac
+  meta profile_size "$psize"
   if perf record -o "$B/perf-check.data" -q true >/dev/null 2>&1; then
     note "profiling one run of each (perf)"
     {
-      ours_job ours "$B/data/ours-base-$big.exe"
-      floor_job floor base "$B/data/ours-base-$big.exe"
+      ours_job ours "$B/data/ours-base-$psize.exe"
+      floor_job floor base "$B/data/ours-base-$psize.exe"
     } >"$B/jobs/profile.txt"
     perf record -a -F 999 -o "$B/perf.data" -q -- \
       "$WINE" "$T/zqbench-launch.exe" "$(winpath "$B/jobs/profile.txt")" 1 0 >/dev/null 2>&1 || true
