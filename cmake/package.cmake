@@ -18,7 +18,7 @@ string(CONCAT CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "x86_64) are built in.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)  # zqpack_VERSION_ARCH.deb
 set(CPACK_DEBIAN_PACKAGE_SECTION devel)
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)  # libc, libstdc++, zlib from dpkg-shlibdeps
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)  # libc, libstdc++, zlib, libdeflate from dpkg-shlibdeps
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_SOURCE_DIR}/LICENSE)
