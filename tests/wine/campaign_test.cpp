@@ -554,7 +554,9 @@ TEST_P(DamagedSetups, EndInOneMessageOrTheWizard) {
   // ZQ_CAMPAIGN_CASE=N runs case #N alone, as a failure names it.
   const char* only = std::getenv("ZQ_CAMPAIGN_CASE");
   const size_t count = only ? 1 : full ? cases.size() : std::min(cases.size(), kSampleCases);
-  if (only) ASSERT_LT(std::strtoul(only, nullptr, 10), cases.size()) << "ZQ_CAMPAIGN_CASE is beyond the campaign";
+  if (only) {
+    ASSERT_LT(std::strtoul(only, nullptr, 10), cases.size()) << "ZQ_CAMPAIGN_CASE is beyond the campaign";
+  }
   const fs::path appMgr = StandIn();
 
   std::map<std::string, int> byOutcome;
