@@ -81,6 +81,20 @@ TEST_P(Faults, FullDiskDuringTheSplit) {
   }
 }
 
+// TEMP on a tmpfs of three inodes: itself, the Workspace and the data file.
+// The first entry's file cannot be created: the run ends naming it, with the
+// disk's code, and the data file is gone.
+TEST_P(Faults, EntryFileThatCannotBeCreated) {
+  TmpfsMount tmpfs(folder().Temp(), "size=4m,nr_inodes=3");
+  if (!tmpfs.mounted()) GTEST_SKIP() << tmpfs.why();
+  Launch launch = Installed(SampleFiles());
+  launch.script.Box().Answer("ok").Exit();
+  Outcome run = Drive(launch);
+  EXPECT_TRUE(Refused(run, "Error Code: 00000070\nError creating file in " + WinPath(folder().Temp()) +
+                               "\\_ZQI%s\\license.rtf."));
+  EXPECT_EQ(FilesIn(OnlyWorkspace()), std::vector<std::string>());
+}
+
 // Nowhere to make the Workspace: TEMP on a read-only tmpfs, then TEMP in a
 // folder that does not exist (ERROR_PATH_NOT_FOUND).  Each ends in "Error
 // creating directory" naming the Workspace in that TEMP; nothing is made.
