@@ -49,9 +49,13 @@ if [ -x "$i386_probe" ] && ! "$i386_probe" --version >/dev/null 2>&1; then
         echo "note: qemu-user-static could not be installed"
       binfmt=/proc/sys/fs/binfmt_misc
       [ -e "$binfmt/register" ] || mount -t binfmt_misc binfmt_misc "$binfmt" 2>/dev/null || true
-      if [ -e "$binfmt/qemu-i386" ]; then
-        echo 1 >"$binfmt/qemu-i386" 2>/dev/null || true
-      elif [ -e "$binfmt/register" ] && [ -x /usr/bin/qemu-i386-static ]; then
+      # A handler of that name that is disabled is enabled; one that still
+      # does not run the program is replaced.
+      [ -e "$binfmt/qemu-i386" ] && echo 1 >"$binfmt/qemu-i386" 2>/dev/null
+      if [ -e "$binfmt/qemu-i386" ] && ! "$i386_probe" --version >/dev/null 2>&1; then
+        echo -1 >"$binfmt/qemu-i386" 2>/dev/null || true
+      fi
+      if [ ! -e "$binfmt/qemu-i386" ] && [ -e "$binfmt/register" ] && [ -x /usr/bin/qemu-i386-static ]; then
         # The i386 ELF header: class 32-bit, little-endian, version 1, type
         # executable or shared object, machine 3 (80386).
         echo ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' \
