@@ -38,7 +38,8 @@ static void CALLBACK Step(HWND, UINT, UINT_PTR, DWORD) {
       Objects[i][0] = reinterpret_cast<HGDIOBJ>(SendDlgItemMessageA(pages[i], titles[i], WM_GETFONT, 0, 0));
       Objects[i][1] = reinterpret_cast<HGDIOBJ>(
           SendMessageA(pages[i], WM_CTLCOLORDLG, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(pages[i])));
-      Objects[i][2] = reinterpret_cast<HGDIOBJ>(SendDlgItemMessageA(pages[i], bitmaps[i], STM_GETIMAGE, IMAGE_BITMAP, 0));
+      Objects[i][2] =
+          reinterpret_cast<HGDIOBJ>(SendDlgItemMessageA(pages[i], bitmaps[i], STM_GETIMAGE, IMAGE_BITMAP, 0));
       ReleaseDC(pages[i], dc);
     }
     PostMessageA(GetParent(WelcomePageWnd), WM_COMMAND, IDC_CANCEL, 0);

@@ -9,9 +9,9 @@
 //          set, D window destroyed, r read of the data file
 //   SENT p,p,...   SHOWN p,p,...   (positions sent, the bar's after each)
 //   RESULT ok | RESULT "message"
-#include <windows.h>
 #include <commctrl.h>
 #include <stdio.h>
+#include <windows.h>
 
 #include <string>
 
@@ -60,8 +60,7 @@ static LRESULT CALLBACK Watch(int code, WPARAM wParam, LPARAM lParam) {
   } else if (code == HC_ACTION && m->hwnd == Window && m->message == PM_SETPOS) {
     Events += 'P';
     Sent += (Sent.empty() ? "" : ",") + std::to_string(m->wParam);
-    Shown += (Shown.empty() ? "" : ",") +
-             std::to_string(SendDlgItemMessageA(Window, IDC_PROGRESS, PBM_GETPOS, 0, 0));
+    Shown += (Shown.empty() ? "" : ",") + std::to_string(SendDlgItemMessageA(Window, IDC_PROGRESS, PBM_GETPOS, 0, 0));
   } else if (code == HC_ACTION && m->hwnd == Window && m->message == WM_DESTROY) {
     Events += 'D';
     Window = nullptr;
@@ -93,7 +92,8 @@ static std::string TemplateText(const WORD** p) {
 // line per control.
 static void DescribeStoredTemplate() {
   HRSRC found = FindResourceA(InstanceHandle, MAKEINTRESOURCEA(IDD_PROGRESS), MAKEINTRESOURCEA(5));
-  const auto* dialog = found ? static_cast<const DLGTEMPLATE*>(LockResource(LoadResource(InstanceHandle, found))) : nullptr;
+  const auto* dialog =
+      found ? static_cast<const DLGTEMPLATE*>(LockResource(LoadResource(InstanceHandle, found))) : nullptr;
   if (!dialog) {
     printf("TEMPLATE none\n");
     return;
@@ -102,9 +102,11 @@ static void DescribeStoredTemplate() {
   const std::string menu = TemplateText(&p), cls = TemplateText(&p), title = TemplateText(&p);
   const int points = *p++;
   const std::string face = TemplateText(&p);
-  printf("TEMPLATE style=%08lX exstyle=%08lX rect=%d,%d,%d,%d items=%d menu=\"%s\" class=\"%s\" title=\"%s\" font=%d,\"%s\"\n",
-         dialog->style, dialog->dwExtendedStyle, dialog->x, dialog->y, dialog->cx, dialog->cy, dialog->cdit,
-         menu.c_str(), cls.c_str(), title.c_str(), points, face.c_str());
+  printf(
+      "TEMPLATE style=%08lX exstyle=%08lX rect=%d,%d,%d,%d items=%d menu=\"%s\" class=\"%s\" title=\"%s\" "
+      "font=%d,\"%s\"\n",
+      dialog->style, dialog->dwExtendedStyle, dialog->x, dialog->y, dialog->cx, dialog->cy, dialog->cdit, menu.c_str(),
+      cls.c_str(), title.c_str(), points, face.c_str());
   for (int i = 0; i < dialog->cdit; ++i) {
     p = reinterpret_cast<const WORD*>((reinterpret_cast<UINT_PTR>(p) + 3) & ~static_cast<UINT_PTR>(3));
     const auto* item = reinterpret_cast<const DLGITEMTEMPLATE*>(p);
@@ -139,8 +141,8 @@ static void DescribeTemplate() {
   char cls[64] = "";
   GetClassNameA(bar, cls, sizeof cls);
   printf("BAR class=\"%s\" style=%08lX exstyle=%08lX rect=%s want=%s range=%ld,%ld\n", cls,
-         GetWindowLongA(bar, GWL_STYLE), GetWindowLongA(bar, GWL_EXSTYLE),
-         RectText(rect).c_str(), RectText(wantBar).c_str(), static_cast<long>(SendMessageA(bar, PBM_GETRANGE, TRUE, 0)),
+         GetWindowLongA(bar, GWL_STYLE), GetWindowLongA(bar, GWL_EXSTYLE), RectText(rect).c_str(),
+         RectText(wantBar).c_str(), static_cast<long>(SendMessageA(bar, PBM_GETRANGE, TRUE, 0)),
          static_cast<long>(SendMessageA(bar, PBM_GETRANGE, FALSE, 0)));
   DestroyWindow(dialog);
 }

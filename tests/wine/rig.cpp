@@ -223,8 +223,9 @@ bool QemuServesI386() {
   for (auto it = fs::directory_iterator("/proc/sys/fs/binfmt_misc", error); !error && it != fs::directory_iterator();
        it.increment(error)) {
     const std::string entry = ReadFile(it->path());
-    if (StartsWith(entry, "enabled\n") && entry.find("\ninterpreter ") != std::string::npos && entry.find("qemu") != std::string::npos &&
-        entry.find("\nmagic 7f454c4601") != std::string::npos)
+    const size_t interpreter = entry.find("\ninterpreter ");
+    if (StartsWith(entry, "enabled\n") && interpreter != std::string::npos &&
+        entry.find("qemu", interpreter) != std::string::npos && entry.find("\nmagic 7f454c4601") != std::string::npos)
       return true;
   }
   return false;
