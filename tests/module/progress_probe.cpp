@@ -9,9 +9,10 @@
 //          set, D window destroyed, r read of the data file
 //   SENT p,p,...   SHOWN p,p,...   (positions sent, the bar's after each)
 //   RESULT ok | RESULT "message"
+#include <windows.h>
+// after windows.h
 #include <commctrl.h>
 #include <stdio.h>
-#include <windows.h>
 
 #include <string>
 
