@@ -13,8 +13,10 @@
 constexpr int kLicenseFileChars = 256;
 
 // Set by the first hand-off.  Its message boxes have no owner, so the wizard
-// stays enabled behind them; a second Next must not run it again (it would
-// append the install directory to AppMgrDir once more).
+// stays enabled behind them and takes every command: a second Next would run
+// the hand-off again (appending the install directory to AppMgrDir once
+// more), a confirmed Cancel would delete what it moves and end the wizard
+// before it does.  From then on every command is ignored.
 static bool HandOffStarted;
 
 // The License view's own controls, in the order they are shown and hidden.
@@ -79,7 +81,6 @@ static void ShowLicenseView(HWND dialog) {
 // In the License view Next is disabled until the license is accepted: that,
 // not a test here, holds the hand-off back.
 static void OnNext(HWND dialog) {
-  if (HandOffStarted) return;
   if (++PageIndex == 1) {
     ShowLicenseView(dialog);
     return;
@@ -124,11 +125,12 @@ static void OnCancel(HWND dialog) {
 }
 
 // Commands act on the control identifier alone; Esc (IDCANCEL) and every
-// other command are ignored, so only Cancel and the last Next end the dialog.
+// other command are ignored, so only Cancel and the last Next end the dialog,
+// and only once: none is taken while the hand-off runs.
 INT_PTR CALLBACK WizardProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
   if (message == WM_INITDIALOG) {
     InitWizard(dialog);
-  } else if (message == WM_COMMAND) {
+  } else if (message == WM_COMMAND && !HandOffStarted) {
     switch (LOWORD(wParam)) {
       case IDC_NEXT: OnNext(dialog); break;
       case IDC_CANCEL: OnCancel(dialog); break;

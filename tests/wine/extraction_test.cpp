@@ -2,7 +2,11 @@
 // limits are refused with their exact texts (zqpack verify prints the same on
 // the same file), touch nothing outside the Workspace and leave no progress
 // window behind; good payloads land byte for byte.
+#include <algorithm>
+#include <cstring>
 #include <functional>
+#include <regex>
+#include <sstream>
 
 #include "rig.h"
 
@@ -187,6 +191,76 @@ TEST_P(Extraction, MaximumEntryCountExtracts) {
     entries.push_back({name, Bytes("entry " + std::to_string(i))});
   }
   ExpectExtracted(Recipe(arch(), entries), 120000);
+}
+
+// The progress window, run by the program's own extraction code with the
+// setup's image as its instance (tests/module/progress_probe.cpp): resource
+// 106 as the image stores it and as the dialog manager makes it; one window
+// from before the first read of the stream to after its last; a position
+// after every output chunk, InflatedTotal in percent of InflatedSize, passed
+// on above 100 when the size is understated while the bar stays at 100; one
+// read per 64 KiB of stream.  The first row is the sample of 1,142,634 bytes.
+TEST_P(Extraction, ProgressWindowFollowsTheStream) {
+  const std::vector<Entry> files = {{"a.txt", zqfixture::TextLikeBytes(1142634 - 6, 3)}};
+  const struct {
+    uint32_t inflatedSize;
+    long first, last;
+  } rows[] = {{1142634, 5, 100}, {571317, 11, 200}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE("InflatedSize " + std::to_string(row.inflatedSize));
+    SetupRecipe recipe = Recipe(arch(), files);
+    recipe.inflatedSize = row.inflatedSize;
+    const fs::path setup = WriteSetup(recipe);
+    PayloadHeader header;
+    std::memcpy(&header, FileBytes(setup).data() + kStubBytes, sizeof header);
+    const ProgramResult run = RunProgram(arch(), RigProgram(arch(), "module_progress_probe.exe"),
+                                         {WinPath(setup), WinPath(folder().Make("workspace"))});
+    std::map<std::string, std::string> said;  // first word -> the rest
+    std::istringstream lines(run.out);
+    std::string line;
+    while (std::getline(lines, line)) said[line.substr(0, line.find(' '))] = line.substr(line.find(' ') + 1);
+    auto field = [&](const std::string& word, const std::string& key) {
+      std::smatch match;
+      return std::regex_search(said[word], match, std::regex("(^| )" + key + "=(\\S+)")) ? match[2].str() : "(none)";
+    };
+    EXPECT_EQ(said["RESULT"], "ok") << run.out << run.err;
+    EXPECT_EQ(said["TEMPLATE"], "style=900008C0 exstyle=00000000 rect=0,0,200,49 items=2 menu=\"\" class=\"\" "
+                                "title=\"\" font=8,\"MS Sans Serif\"");
+    std::vector<std::string> items;
+    for (std::istringstream again(run.out); std::getline(again, line);)
+      if (line.rfind("ITEM ", 0) == 0) items.push_back(line);
+    EXPECT_EQ(items, (std::vector<std::string>{
+                         "ITEM id=65535 class=\"#130\" style=50020000 exstyle=00000000 rect=32,7,136,8 "
+                         "text=\"Please wait while setup is extracting data...\"",
+                         "ITEM id=1013 class=\"msctls_progress32\" style=50800001 exstyle=00000000 rect=10,24,180,15 "
+                         "text=\"Progress1\""}));
+    // The window the dialog manager made of it: the template's sizes in
+    // pixels, its text, the bar's class, and the range the program sets.
+    EXPECT_EQ(field("DIALOG", "client"), field("DIALOG", "want")) << run.out;
+    EXPECT_NE(said["DIALOG"].find("text=\"Please wait while setup is extracting data...\""), std::string::npos) << run.out;
+    EXPECT_EQ(field("BAR", "class"), "\"msctls_progress32\"") << run.out;
+    EXPECT_EQ(field("BAR", "rect"), field("BAR", "want")) << run.out;
+    EXPECT_EQ(field("BAR", "range"), "0,100") << run.out;
+    // Reads: the program proper, header and table, then the stream chunks.
+    const std::string& events = said["EVENTS"];
+    const size_t created = events.find('C'), destroyed = events.find('D');
+    ASSERT_TRUE(std::regex_match(events, std::regex("R+C(RP+)+Dr+"))) << events;
+    EXPECT_EQ(std::count(events.begin() + created, events.begin() + destroyed, 'R'),
+              (header.CompressedSize + kInputChunkBytes - 1) / kInputChunkBytes) << events;
+    auto numbers = [&](const std::string& word) {
+      std::vector<long> list;
+      std::istringstream items(said[word]);
+      for (std::string item; std::getline(items, item, ',');) list.push_back(std::stol(item));
+      return list;
+    };
+    const std::vector<long> sent = numbers("SENT"), shown = numbers("SHOWN");
+    ASSERT_FALSE(sent.empty()) << run.out;
+    EXPECT_EQ(sent.front(), row.first) << said["SENT"];
+    EXPECT_EQ(sent.back(), row.last) << said["SENT"];
+    ASSERT_EQ(shown.size(), sent.size()) << run.out;
+    for (size_t i = 0; i < sent.size(); ++i)
+      EXPECT_EQ(shown[i], std::min(sent[i], 100L)) << "position " << i << "\n" << run.out;
+  }
 }
 
 ZQ_WINE_TEST_SUITE(Extraction);

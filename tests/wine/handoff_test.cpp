@@ -176,12 +176,13 @@ TEST_P(HandOff, AppMgrGoneSinceStartUpIsReportedAfterTheMove) {
   ExpectHandedOff(run, AppMgrDir() / "Sample", files);
 }
 
-// The hand-off's box has no owner, so the wizard and its Next stay live
-// behind it.  Next twice more while it is open: still one box, one install
-// folder (a second hand-off would append Sample to it once more).
+// The hand-off's box has no owner, so the wizard and its buttons stay live
+// behind it.  Next twice more, Back and Cancel while it is open: still one
+// box (Cancel asks nothing), one install folder (a second hand-off would
+// append Sample to it once more) holding every file, one end of the wizard.
 TEST_P(HandOff, RunsOnceWhileItsBoxIsOpen) {
   Launch launch = ToLastNext(TwoCabFiles(), folder().Make("Program Files/App Mgr") / "CeAppMgr.exe");
-  launch.script.Box().Click(IDC_NEXT).Click(IDC_NEXT).Answer("ok").NoBox(700).Exit();
+  launch.script.Box().Click(IDC_NEXT).Click(IDC_NEXT).Click(IDC_BACK).Click(IDC_CANCEL).Answer("ok").NoBox(700).Exit();
   Outcome run = Drive(launch);
   EXPECT_TRUE(run.Clean());
   EXPECT_TRUE(run.ShowedErrorBox(kSampleTitle, "Can not launch CeAppMgr.exe"));

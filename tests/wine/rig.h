@@ -53,8 +53,11 @@ class Rig {
   const std::string& Display() const { return display_; }
   const fs::path& Prefix() const { return prefix_; }
   // Whether programs of this architecture run here (found once per run by
-  // starting the stand-in with --version); *why tells why not.
-  bool CanRun(Arch arch, std::string* why) const;
+  // starting the stand-in with --version); *why tells why not.  *broken
+  // tells whether they should: false only where the machine cannot run that
+  // Wine at all (not installed; 32-bit programs refused by the kernel and
+  // served by no emulator), the one case where a test may be skipped.
+  bool CanRun(Arch arch, std::string* why = nullptr, bool* broken = nullptr) const;
   std::vector<std::string> Environment(Arch arch) const;
   static std::string Loader(Arch arch);
 
@@ -88,7 +91,8 @@ std::vector<fs::path> Workspaces(const fs::path& temp);
 std::vector<uint8_t> FileBytes(const fs::path& path);
 std::string Joined(const std::vector<std::string>& items, const std::string& separator = ", ");
 
-// Copies the stand-in CeAppMgr.exe into `folder` (created) and returns its path.
+// Copies the stand-in CeAppMgr.exe into `folder` (created) and returns its
+// path: the x86_64 build wherever that runs, for setups of both builds.
 fs::path InstallStandIn(Arch arch, const fs::path& folder);
 
 // One start of the stand-in Application Manager, as it logged it.

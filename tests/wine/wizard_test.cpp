@@ -114,23 +114,40 @@ TEST_P(Wizard, ViewsFollowTheButtons) {
       << starts[0];
 }
 
-// A confirmed Cancel deletes the listed CAB files, Setup.ini and the
-// Workspace.  A blank behind the comma belongs to the second name, so that
-// file and the Workspace stay.  Exit code 0 either way.
+// A confirmed Cancel, from either view, deletes the listed CAB files,
+// Setup.ini and then the Workspace, which goes only when that emptied it: a
+// blank behind the comma belongs to the second name, a comma at the end adds
+// no name, and without a Component key CabFiles is looked up in section
+// "NO", so the single name "NO" deletes nothing.  Exit code 0 every time.
 TEST_P(Wizard, CancelDeletesTheListedFiles) {
-  Launch launch = SetupWith(TwoCabFiles());
-  launch.script.Wizard().Click(1001).Answer("yes").Exit();
-  Outcome welcome = Drive(launch);
-  ASSERT_TRUE(welcome.Clean());
-  EXPECT_TRUE(welcome.ExitedWith(0));
-  EXPECT_EQ(FilesIn(folder().Temp()), std::vector<std::string>()) << welcome;
-
-  launch = SetupWith(TwoCabFiles(SampleIni({{"CabFiles", "DEMO.CAB, TWO.CAB"}})));
-  launch.script.Wizard().Click(1000).Click(1001).Answer("yes").Exit();
-  Outcome license = Drive(launch);
-  ASSERT_TRUE(license.Clean());
-  EXPECT_TRUE(license.ExitedWith(0));
-  EXPECT_EQ(FilesIn(OnlyWorkspace()), std::vector<std::string>{"TWO.CAB"});
+  std::string noComponent = SampleIni({{"CabFiles", "DEMO.CAB,TWO.CAB"}});
+  noComponent.erase(noComponent.find("Component = "), noComponent.find("\r\n\r\n") - noComponent.find("Component = "));
+  const struct {
+    const char* what;
+    std::string ini;
+    bool fromLicense;
+    std::vector<std::string> left;  // in the Workspace; empty: it is gone
+  } rows[] = {
+      {"two names", SampleIni({{"CabFiles", "DEMO.CAB,TWO.CAB"}}), false, {}},
+      {"a blank behind the comma", SampleIni({{"CabFiles", "DEMO.CAB, TWO.CAB"}}), true, {"TWO.CAB"}},
+      {"a comma at the end", SampleIni({{"CabFiles", "DEMO.CAB,TWO.CAB,"}}), false, {}},
+      {"no Component key", noComponent, true, {"DEMO.CAB", "TWO.CAB"}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    fs::remove_all(folder().Temp());
+    Launch launch = SetupWith(TwoCabFiles(row.ini));
+    launch.script.Wizard();
+    if (row.fromLicense) launch.script.Click(1000);
+    launch.script.Click(1001).Answer("yes").Exit();
+    Outcome run = Drive(launch);
+    ASSERT_TRUE(run.Clean());
+    EXPECT_TRUE(run.ExitedWith(0));
+    if (row.left.empty())
+      EXPECT_EQ(FilesIn(folder().Temp()), std::vector<std::string>()) << run;
+    else
+      EXPECT_EQ(FilesIn(OnlyWorkspace()), row.left);
+  }
   EXPECT_TRUE(ReadAppMgrLog(folder().AppMgrLog()).empty());
 }
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The whole damaged-setups campaign: every setup that campaign_test.cpp makes
 # (over 500, from a fixed seed), each run under Wine and checked, then the
-# counts of outcomes by class.  CTest runs a sample of 50 of them.
+# counts of outcomes by class.  CTest runs a sample of 50 of them (16 for i686).
 #
 #   bash tests/wine/campaign/run.sh [GTEST OPTIONS...]
 #
