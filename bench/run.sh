@@ -382,6 +382,7 @@ pack_meta best demo "$B/data/best-demo.exe"
 # --- Wine on a private display ----------------------------------------------------
 
 export WINEPREFIX=$B/prefix WINELOADER=$WINE WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+. "$ROOT/tools/qemu-env.sh"
 export HOME=$B/home XDG_CACHE_HOME=$B/home/.cache XDG_CONFIG_HOME=$B/home/.config XDG_DATA_HOME=$B/home/.local/share
 mkdir -p "$HOME"
 # Priority over the rest of a shared machine, so that other work on the same

@@ -14,6 +14,7 @@ OUT=$ROOT/out/demo
 WORLD=$ROOT/build/demo-world
 export WINEPREFIX=$ROOT/build/demo-prefix
 export WINELOADER=/usr/lib/wine/wine64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+. "$ROOT/tools/qemu-env.sh"
 WINE=/usr/lib/wine/wine64
 RIG=$ROOT/out/x86_64
 
