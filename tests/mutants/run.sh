@@ -1,0 +1,106 @@
+#!/usr/bin/env bash
+# The mutant set: each row of mutants.tsv breaks the program or zqpack on
+# purpose; a mutant is killed when the tests named in its row fail on it.
+# Not part of the suite (it rebuilds once per mutant).
+#
+#   bash tests/mutants/run.sh [NAME-REGEX]
+#
+# Works in a scratch copy of the tracked files under build/mutants/tree (its
+# own three build trees inside), never in the working tree.  Each mutant is
+# applied by finding its text in the file (a row whose text is gone is
+# reported as stale), built incrementally (win-x86_64, then host), tested
+# with `ctest -R REGEX -E i686` (one Wine rig for all), and undone.  Per-mutant results go to
+# build/mutants/results.tsv; the last line printed is "killed N of M".
+set -uo pipefail
+src=$(cd "$(dirname "$0")/../.." && pwd)
+work=$src/build/mutants
+tree=$work/tree
+results=$work/results.tsv
+only=${1:-.}
+mkdir -p "$tree"
+
+# The scratch tree holds the tracked files as they stand; a file is written
+# only when its contents differ, so unchanged files keep their times and the
+# build stays incremental.
+sync_tree() {
+  (cd "$src" && git ls-files -z) | python3 -c '
+import os, sys
+src, tree = sys.argv[1], sys.argv[2]
+wanted = set(p for p in sys.stdin.buffer.read().decode().split("\0") if p)
+for root, dirs, files in os.walk(tree):
+    rel = os.path.relpath(root, tree)
+    if rel == "build" or rel.startswith("build" + os.sep):
+        dirs[:] = []
+        continue
+    for f in files:
+        p = os.path.normpath(os.path.join(rel, f))
+        if p not in wanted: os.remove(os.path.join(tree, p))
+for p in wanted:
+    a, b = os.path.join(src, p), os.path.join(tree, p)
+    data = open(a, "rb").read()
+    if os.path.exists(b) and open(b, "rb").read() == data: continue
+    os.makedirs(os.path.dirname(b), exist_ok=True)
+    open(b, "wb").write(data)
+    os.chmod(b, os.stat(a).st_mode)
+' "$src" "$tree"
+}
+
+# mutate FILE FIND REPLACE: replaces the first occurrence; fails when absent.
+mutate() {
+  python3 -c '
+import sys
+path, find, repl = sys.argv[1], sys.argv[2].replace("\\n", "\n"), sys.argv[3].replace("\\n", "\n")
+text = open(path).read()
+if find not in text: sys.exit(1)
+open(path, "w").write(text.replace(find, repl, 1))
+' "$@"
+}
+
+build_tree() {
+  for name in "$@"; do
+    cmake --build "$tree/build/$name" >"$work/build.log" 2>&1 || return 1
+  done
+}
+
+sync_tree
+ln -sfn "$src/build/zlib-src" "$tree/build/zlib-src" 2>/dev/null || { mkdir -p "$tree/build"; ln -sfn "$src/build/zlib-src" "$tree/build/zlib-src"; }
+echo "building the scratch tree (nice -n 10)"
+nice -n 10 bash "$tree/build.sh" build >"$work/first-build.log" 2>&1 || { echo "the unmutated tree does not build: $work/first-build.log"; exit 1; }
+
+# One Wine rig (display and prefix) for every mutant, taken down at the end.
+rig() { (cd "$tree/build/host" && ctest -R "^wine_rig_$1\$" >"$work/rig-$1.log" 2>&1); }
+rig setup || { echo "the Wine rig did not start: $work/rig-setup.log"; exit 1; }
+trap 'rig takedown' EXIT
+
+: >"$results"
+total=0 killed=0 survivors=() stale=()
+while IFS= read -r line; do
+  [[ -z "$line" || "$line" == \#* ]] && continue
+  mapfile -td $'\t' field < <(printf '%s' "$line")  # keeps an empty replacement
+  name=${field[0]} file=${field[1]} find=${field[2]} replace=${field[3]} regex=${field[4]}
+  [[ "$name" =~ $only ]] || continue
+  total=$((total + 1))
+  if ! mutate "$tree/$file" "$find" "$replace"; then
+    verdict=stale
+  elif ! nice -n 10 build_tree win-x86_64 host; then
+    verdict=unbuildable
+  elif (cd "$tree/build/host" && nice -n 10 timeout 900 ctest -j1 -FA wine_rig -R "$regex" -E i686 >"$work/$name.log" 2>&1); then
+    verdict=survived
+  elif grep -q "No tests were found" "$work/$name.log"; then
+    verdict=no-tests
+  else
+    verdict=killed
+  fi
+  cp "$src/$file" "$tree/$file"  # a fresh time: the next build compiles it again
+  case $verdict in
+    killed) killed=$((killed + 1)) ;;
+    survived) survivors+=("$name") ;;
+    *) stale+=("$name ($verdict)") ;;
+  esac
+  printf '%s\t%s\n' "$name" "$verdict" | tee -a "$results"
+done <"$src/tests/mutants/mutants.tsv"
+nice -n 10 build_tree win-x86_64 host  # the tree as it stands again
+
+[ ${#stale[@]} -gt 0 ] && printf 'not run: %s\n' "${stale[@]}"
+[ ${#survivors[@]} -gt 0 ] && printf 'survived: %s\n' "${survivors[@]}"
+echo "killed $killed of $total"
