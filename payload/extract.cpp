@@ -6,8 +6,8 @@
 #include "app/paths.h"
 #include "app/state.h"
 #include "payload/checksum.h"
-#include "payload/limits.h"
 #include "payload/progress.h"
+#include "payload/validity.h"
 #include "resources/resource.h"
 
 void InitRunResources(RunResources* run) {
@@ -91,26 +91,32 @@ static bool AllocateOrFail(void* slot, SIZE_T bytes) {
   return block != nullptr || RecordFailure(MSG_ALLOCATE, GetLastError());
 }
 
+// Each check of payload/validity.h is followed by `found != kPayloadValid`
+// in sight of the compiler, which then branches from each failing test
+// straight to its message: smaller than a helper that takes the verdict.
+//
 // Steps 1 to 9: size, program proper, header, signature, the two checksums
 // that need no inflating, and the reader's limits on the table.
 static bool CheckHeaderAndTable(RunResources* run, PayloadHeader* header) {
-  if (GetFileSize(run->OwnFile, nullptr) < kMinFileBytes) return RecordCorruption(MSG_BAD_FILE_SIZE);
+  if (const MessageId found = CheckFileSize(GetFileSize(run->OwnFile, nullptr)); found != kPayloadValid)
+    return RecordCorruption(found);
   if (!AllocateOrFail(&run->WorkBuffer, kWorkBufferBytes)) return false;
   if (!ReadExactly(run->OwnFile, run->WorkBuffer, kStubBytes) ||
       !ReadExactly(run->OwnFile, header, sizeof *header))
     return RecordFailure(MSG_READ_INSTALLER, GetLastError());
-  if (header->Signature != kPayloadSignature) return RecordCorruption(MSG_BAD_SIGNATURE);
-  if (ComputeStubChecksumInPlace(run->WorkBuffer) != header->StubChecksum)
-    return RecordCorruption(MSG_BAD_STUB_CRC);
-  // Before the table is allocated: a negative count or one whose table would
-  // not fit the work buffer never reaches an allocation or a read.
-  if (!EntryCountFitsLimits(header->EntryCount)) return RecordCorruption(MSG_INVALID_DATA);
+  // The count is checked here, before the table is allocated: a negative
+  // count or one whose table would not fit the work buffer never reaches an
+  // allocation or a read.
+  const uint32_t stubChecksum = ComputeStubChecksumInPlace(run->WorkBuffer);
+  if (const MessageId found = CheckHeader(*header, stubChecksum); found != kPayloadValid)
+    return RecordCorruption(found);
   const DWORD tableBytes = EntryTableBytes(header->EntryCount);
   if (!AllocateOrFail(&run->EntryTable, tableBytes != 0 ? tableBytes : 1)) return false;
   if (!ReadExactly(run->OwnFile, run->EntryTable, tableBytes))
     return RecordFailure(MSG_READ_INSTALLER, GetLastError());
-  if (PayloadChecksum(kPayloadSignature, run->EntryTable, tableBytes) != header->TableChecksum)
-    return RecordCorruption(MSG_BAD_TABLE_CRC);
+  const uint32_t tableChecksum = PayloadChecksum(kPayloadSignature, run->EntryTable, tableBytes);
+  if (const MessageId found = CheckTable(*header, tableChecksum); found != kPayloadValid)
+    return RecordCorruption(found);
   return true;
 }
 
@@ -124,12 +130,11 @@ static bool InflateChunk(RunResources* run, const PayloadHeader& header) {
     stream->next_out = output;
     stream->avail_out = kOutputChunkBytes;
     const int result = inflate(stream, Z_NO_FLUSH);
-    if (result == Z_STREAM_ERROR || result == Z_DATA_ERROR || result == Z_NEED_DICT)
-      return RecordFailure(MSG_EXTRACT_FAILED);
+    if (const MessageId found = CheckInflateResult(result); found != kPayloadValid) return RecordCorruption(found);
     const DWORD produced = kOutputChunkBytes - stream->avail_out;
     if (produced == 0) return true;
     // The size divides the progress count: data behind a size of 0 is refused.
-    if (header.InflatedSize == 0) return RecordCorruption(MSG_INVALID_DATA);
+    if (const MessageId found = CheckInflatedSize(header); found != kPayloadValid) return RecordCorruption(found);
     if (!WriteAll(run->DataFile, output, produced))
       return RecordFailure(MSG_WRITE_FILE, GetLastError(), ScratchPath);
     InflatedTotal += produced;
@@ -174,15 +179,15 @@ static bool InflateToDataFile(RunResources* run, const PayloadHeader& header) {
     remaining -= got;
   }
   DestroyProgressWindow(run);
-  if (PayloadChecksumFromAdler(stream->adler, InflatedTotal) != header.DataChecksum)
-    return RecordCorruption(MSG_BAD_DATA_CRC);
+  const uint32_t dataChecksum = PayloadChecksumFromAdler(stream->adler, InflatedTotal);
+  if (const MessageId found = CheckData(header, dataChecksum); found != kPayloadValid) return RecordCorruption(found);
   return true;
 }
 
 // Steps 17 to 19 for one entry: its name read from the data file, checked,
 // and its file created in the Workspace.  ScratchPath then holds its path.
 static bool CreateEntryFile(RunResources* run, const PayloadEntry& entry) {
-  if (!NameSpanFitsLimits(entry)) return RecordCorruption(MSG_INVALID_DATA);
+  if (const MessageId found = CheckEntrySpan(entry); found != kPayloadValid) return RecordCorruption(found);
   const DWORD span = entry.DataOffset - entry.NameOffset;
   SeekTo(run->DataFile, entry.NameOffset);
   DWORD got;
@@ -191,7 +196,7 @@ static bool CreateEntryFile(RunResources* run, const PayloadEntry& entry) {
   const char* name = reinterpret_cast<const char*>(run->WorkBuffer);
   // The name must end inside what was read, and may only name a file in the
   // Workspace: no folders, drives, streams or devices.
-  if (!NameIsTerminated(name, got) || !IsPlainFileName(name)) return RecordCorruption(MSG_INVALID_DATA);
+  if (const MessageId found = CheckEntryName(name, got); found != kPayloadValid) return RecordCorruption(found);
   if (!JoinPath(ScratchPath, WorkspaceDir, name))
     return RecordFailure(MSG_CREATE_FILE, ERROR_FILENAME_EXCED_RANGE, WorkspaceDir);
   run->OutFile = CreateFileA(ScratchPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);

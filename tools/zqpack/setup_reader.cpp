@@ -1,6 +1,7 @@
 #include "setup_reader.h"
 
 #include <stdio.h>
+#include <string.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -9,31 +10,23 @@
 #include "bytes.h"
 #include "errors.h"
 #include "payload/checksum.h"
-#include "payload/limits.h"
+#include "payload/validity.h"
 
 namespace fs = std::filesystem;
 
-// The program's ErrorText buffer holds 1023 characters and the terminator.
-static constexpr size_t kErrorTextChars = 1023;
+// The program's ErrorText buffer, terminator included.
+static constexpr size_t kErrorTextChars = 1024;
 
 std::string ProgramMessage(MessageId id, uint32_t osCode, const std::string& path) {
-  const std::string pattern = Messages[id];
-  const bool hasOsCode = pattern.find("%08X") != std::string::npos;
-  std::string text;
-  for (size_t i = 0; i < pattern.size(); ++i) {
-    if (pattern.compare(i, 4, "%08X") == 0) {
-      char code[9];
-      snprintf(code, sizeof code, "%08X", static_cast<unsigned>(osCode));
-      text += code;
-      i += 3;
-    } else if (pattern.compare(i, 2, "%s") == 0) {
-      text += hasOsCode ? path : std::string(Messages[MSG_MAY_BE_CORRUPTED]);
-      i += 1;
-    } else {
-      text += pattern[i];
-    }
-  }
-  if (text.size() > kErrorTextChars) text.resize(kErrorTextChars);
+  // The program formats the same pattern with wvsprintfA, whose "%08X" and
+  // "%s" are C's, into the same buffer.  As it records them: OS failures
+  // with their code and path, damaged payloads with "The file may be
+  // corrupted.".
+  char text[kErrorTextChars];
+  if (strstr(Messages[id], "%08X") != nullptr)
+    snprintf(text, sizeof text, Messages[id], static_cast<unsigned>(osCode), path.c_str());
+  else
+    snprintf(text, sizeof text, Messages[id], Messages[MSG_MAY_BE_CORRUPTED]);
   return text;
 }
 
@@ -89,9 +82,9 @@ bool SetupReader::CheckHeaderAndTable() {
   report_.fileBytes = setup_.Size();
   // GetFileSize without its high part: only the low 32 bits count.
   const uint32_t size = static_cast<uint32_t>(report_.fileBytes);
-  if (size < kMinFileBytes)
+  if (const MessageId found = CheckFileSize(size); found != kPayloadValid)
     return Fail(
-        ReadStage::FileSize, MSG_BAD_FILE_SIZE,
+        ReadStage::FileSize, found,
         "the file has " + std::to_string(size) + " bytes, at least " + std::to_string(kMinFileBytes) + " are needed");
 
   std::vector<uint8_t> stub(kStubBytes);
@@ -109,29 +102,30 @@ bool SetupReader::CheckHeaderAndTable() {
     cert.present = cert.bytes != 0;
   }
 
-  if (h.Signature != kPayloadSignature) {
-    char found[64];
-    snprintf(found, sizeof found, "the signature is 0x%08X, not 0x%08X", static_cast<unsigned>(h.Signature),
-             static_cast<unsigned>(kPayloadSignature));
-    return Fail(ReadStage::Signature, MSG_BAD_SIGNATURE, found);
-  }
-  if (EntryCountFitsLimits(h.EntryCount))
-    report_.payloadEnd = uint64_t(kTableOffset) + EntryTableBytes(h.EntryCount) + h.CompressedSize;
-  report_.stubChecked = true;
   report_.stubChecksum = ComputeStubChecksum(stub.data());
   // Programs proper built before setups became signable count every byte,
   // and ld had filled in their PE CheckSum: an unsigned setup of theirs
   // matches only that way, and its program does check it that way.  Today's
   // programs proper hold zeros there, so both sums agree for them.
-  if (report_.stubChecksum != h.StubChecksum && !report_.certTable.present &&
-      PayloadChecksum(kPayloadSignature, stub.data(), stub.size()) == h.StubChecksum)
-    report_.stubChecksumOverEveryByte = true;
-  else if (report_.stubChecksum != h.StubChecksum)
-    return Fail(ReadStage::StubChecksum, MSG_BAD_STUB_CRC,
-                "the program proper is not the one this payload was packed with");
-
-  if (!EntryCountFitsLimits(h.EntryCount))
-    return Fail(ReadStage::TableLimits, MSG_INVALID_DATA,
+  report_.stubChecksumOverEveryByte = report_.stubChecksum != h.StubChecksum && !report_.certTable.present &&
+                                      PayloadChecksum(kPayloadSignature, stub.data(), stub.size()) == h.StubChecksum;
+  const uint32_t programsSum = report_.stubChecksumOverEveryByte ? h.StubChecksum : report_.stubChecksum;
+  const MessageId found = CheckHeader(h, programsSum);
+  if (found == MSG_BAD_SIGNATURE) {
+    report_.stubChecksum = 0;  // the program gets no further
+    report_.stubChecksumOverEveryByte = false;
+    char text[64];
+    snprintf(text, sizeof text, "the signature is 0x%08X, not 0x%08X", static_cast<unsigned>(h.Signature),
+             static_cast<unsigned>(kPayloadSignature));
+    return Fail(ReadStage::Signature, found, text);
+  }
+  report_.stubChecked = true;
+  if (EntryCountFitsLimits(h.EntryCount))
+    report_.payloadEnd = uint64_t(kTableOffset) + EntryTableBytes(h.EntryCount) + h.CompressedSize;
+  if (found == MSG_BAD_STUB_CRC)
+    return Fail(ReadStage::StubChecksum, found, "the program proper is not the one this payload was packed with");
+  if (found != kPayloadValid)
+    return Fail(ReadStage::TableLimits, found,
                 "EntryCount " + std::to_string(h.EntryCount) + " is not 0 to " + std::to_string(kMaxEntryCount));
   std::vector<uint8_t> tableBytes(EntryTableBytes(h.EntryCount));
   if (setup_.Read(tableBytes.data(), tableBytes.size()) != tableBytes.size())
@@ -140,8 +134,8 @@ bool SetupReader::CheckHeaderAndTable() {
   report_.tableRead = true;
   for (size_t i = 0; i < tableBytes.size(); i += kEntryBytes) report_.table.push_back(DecodeEntry(&tableBytes[i]));
   report_.tableChecksum = PayloadChecksum(kPayloadSignature, tableBytes.data(), tableBytes.size());
-  if (report_.tableChecksum != h.TableChecksum)
-    return Fail(ReadStage::TableChecksum, MSG_BAD_TABLE_CRC, "the entry table does not match TableChecksum");
+  if (const MessageId found = CheckTable(h, report_.tableChecksum); found != kPayloadValid)
+    return Fail(ReadStage::TableChecksum, found, "the entry table does not match TableChecksum");
   return true;
 }
 
@@ -168,15 +162,15 @@ bool SetupReader::InflateToData() {
       z.next_out = out.data();
       z.avail_out = static_cast<uInt>(out.size());
       const int rc = inflate(&z, Z_NO_FLUSH);
-      if (rc == Z_STREAM_ERROR || rc == Z_DATA_ERROR || rc == Z_NEED_DICT)
-        return Fail(ReadStage::Inflate, MSG_EXTRACT_FAILED,
+      if (const MessageId found = CheckInflateResult(rc); found != kPayloadValid)
+        return Fail(ReadStage::Inflate, found,
                     rc == Z_NEED_DICT ? std::string("the stream asks for a preset dictionary")
                                       : "zlib: " + std::string(z.msg != nullptr ? z.msg : "stream error") + " after " +
                                             std::to_string(total) + " inflated bytes");
       const size_t produced = out.size() - z.avail_out;
       if (produced == 0) break;
-      if (h.InflatedSize == 0)
-        return Fail(ReadStage::Inflate, MSG_INVALID_DATA, "InflatedSize is 0 while the stream yields data");
+      if (const MessageId found = CheckInflatedSize(h); found != kPayloadValid)
+        return Fail(ReadStage::Inflate, found, "InflatedSize is 0 while the stream yields data");
       running = PayloadChecksum(running, out.data(), produced);
       data_.Write(out.data(), produced);
       total += produced;
@@ -188,8 +182,8 @@ bool SetupReader::InflateToData() {
   report_.inflated = true;
   report_.inflatedBytes = total;
   report_.dataChecksum = running;
-  if (running != h.DataChecksum)
-    return Fail(ReadStage::DataChecksum, MSG_BAD_DATA_CRC, "the inflated data does not match DataChecksum");
+  if (const MessageId found = CheckData(h, running); found != kPayloadValid)
+    return Fail(ReadStage::DataChecksum, found, "the inflated data does not match DataChecksum");
   return true;
 }
 
@@ -203,8 +197,8 @@ bool SetupReader::CheckEntries() {
     const PayloadEntry& e = report_.table[i];
     const int index = static_cast<int>(i);
     const std::string which = "entry " + std::to_string(i + 1);
-    if (!NameSpanFitsLimits(e))
-      return Fail(ReadStage::Split, MSG_INVALID_DATA,
+    if (const MessageId found = CheckEntrySpan(e); found != kPayloadValid)
+      return Fail(ReadStage::Split, found,
                   which + ": a name of " + std::to_string(static_cast<int64_t>(e.DataOffset) - e.NameOffset) +
                       " bytes (NameOffset " + std::to_string(e.NameOffset) + ", DataOffset " +
                       std::to_string(e.DataOffset) + ")",
@@ -217,11 +211,12 @@ bool SetupReader::CheckEntries() {
       data_.Seek(e.NameOffset);
       data_.Read(name.data(), available);
     }
-    if (!NameIsTerminated(name.data(), static_cast<uint32_t>(available)))
-      return Fail(ReadStage::Split, MSG_INVALID_DATA, which + ": the name has no terminating zero byte", index);
-    if (!IsPlainFileName(name.data()))
-      return Fail(ReadStage::Split, MSG_INVALID_DATA,
-                  which + ": \"" + std::string(name.data()) + "\" is not a plain file name", index);
+    if (const MessageId found = CheckEntryName(name.data(), static_cast<uint32_t>(available)); found != kPayloadValid)
+      return Fail(ReadStage::Split, found,
+                  which + (NameIsTerminated(name.data(), static_cast<uint32_t>(available))
+                               ? ": \"" + std::string(name.data()) + "\" is not a plain file name"
+                               : std::string(": the name has no terminating zero byte")),
+                  index);
     report_.names.push_back(name.data());
     if (e.DataSize > 0 && (e.DataOffset >= total || e.DataSize > total - e.DataOffset))
       return Fail(ReadStage::Split, MSG_READ_TEMPORARY,
