@@ -4,9 +4,11 @@
 # Not part of the suite (it rebuilds once per mutant).
 #
 #   bash tests/mutants/run.sh [NAME-REGEX]
+#   ZQ_MUTANT_REV=COMMIT bash tests/mutants/run.sh   the tree of a commit
 #
-# Works in a scratch copy of the tracked files under build/mutants/tree (its
-# own three build trees inside), never in the working tree.  Each mutant is
+# Works in a scratch copy of the tracked files (or of COMMIT's tree) under
+# build/mutants/tree, with its own three build trees inside, never in the
+# working tree.  Each mutant is
 # applied by finding its text in the file (a row whose text is gone is
 # reported as stale), built incrementally (win-x86_64, then host), tested
 # with `ctest -R REGEX -E i686` (one Wine rig for all), and undone.  Per-mutant results go to
@@ -23,7 +25,13 @@ mkdir -p "$tree"
 # only when its contents differ, so unchanged files keep their times and the
 # build stays incremental.
 sync_tree() {
-  (cd "$src" && git ls-files -z) | python3 -c '
+  local from=$src list=(git -C "$src" ls-files -z)
+  if [ -n "${ZQ_MUTANT_REV:-}" ]; then
+    from=$work/source list=(git -C "$src" ls-tree -r -z --name-only "$ZQ_MUTANT_REV")
+    rm -rf "$from" && mkdir -p "$from"
+    git -C "$src" archive "$ZQ_MUTANT_REV" | tar -x -C "$from"
+  fi
+  "${list[@]}" | python3 -c '
 import os, sys
 src, tree = sys.argv[1], sys.argv[2]
 wanted = set(p for p in sys.stdin.buffer.read().decode().split("\0") if p)
@@ -42,7 +50,7 @@ for p in wanted:
     os.makedirs(os.path.dirname(b), exist_ok=True)
     open(b, "wb").write(data)
     os.chmod(b, os.stat(a).st_mode)
-' "$src" "$tree"
+' "$from" "$tree"
 }
 
 # mutate FILE FIND REPLACE: replaces the first occurrence; fails when absent.
@@ -80,6 +88,7 @@ while IFS= read -r line; do
   name=${field[0]} file=${field[1]} find=${field[2]} replace=${field[3]} regex=${field[4]}
   [[ "$name" =~ $only ]] || continue
   total=$((total + 1))
+  cp "$tree/$file" "$work/original"
   if ! mutate "$tree/$file" "$find" "$replace"; then
     verdict=stale
   elif ! nice -n 10 build_tree win-x86_64 host; then
@@ -91,7 +100,7 @@ while IFS= read -r line; do
   else
     verdict=killed
   fi
-  cp "$src/$file" "$tree/$file"  # a fresh time: the next build compiles it again
+  cat "$work/original" >"$tree/$file"  # a fresh time: the next build compiles it again
   case $verdict in
     killed) killed=$((killed + 1)) ;;
     survived) survivors+=("$name") ;;
