@@ -10,7 +10,9 @@
 # build/mutants/tree, with its own three build trees inside, never in the
 # working tree.  Each mutant is
 # applied by finding its text in the file (a row whose text is gone is
-# reported as stale), built incrementally (win-x86_64, then host), tested
+# reported as stale), built incrementally (the x86_64 program proper and its
+# module tests for the program's folders, zqpack and the host tests for
+# tools/), tested
 # with `ctest -R REGEX -E i686` (one Wine rig for all), and undone.  Per-mutant results go to
 # build/mutants/results.tsv; the last line printed is "killed N of M".
 set -uo pipefail
@@ -64,16 +66,33 @@ open(path, "w").write(text.replace(find, repl, 1))
 ' "$@"
 }
 
+# build_tree TREE [TARGET...]
 build_tree() {
-  for name in "$@"; do
-    cmake --build "$tree/build/$name" >"$work/build.log" 2>&1 || return 1
-  done
+  local name=$1; shift
+  cmake --build "$tree/build/$name" ${1:+--target "$@"} >>"$work/build.log" 2>&1
+}
+
+# What a mutant of FILE needs rebuilt before its tests run.
+build_for() {
+  : >"$work/build.log"
+  case $1 in
+    tools/*) build_tree host zqpack zq_host_tests ;;
+    *) build_tree win-x86_64 && build_tree host zqpack zq_host_tests ;;
+  esac
+}
+
+# The scratch tree's two build trees: the x86_64 programs and the host.
+configure() {  # NAME [cmake args...]
+  local name=$1; shift
+  cmake -S "$tree" -B "$tree/build/$name" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DZLIB_SOURCE_DIR="$src/build/zlib-src" "$@" >"$work/configure-$name.log" 2>&1
 }
 
 sync_tree
-ln -sfn "$src/build/zlib-src" "$tree/build/zlib-src" 2>/dev/null || { mkdir -p "$tree/build"; ln -sfn "$src/build/zlib-src" "$tree/build/zlib-src"; }
-echo "building the scratch tree (nice -n 10)"
-nice -n 10 bash "$tree/build.sh" build >"$work/first-build.log" 2>&1 || { echo "the unmutated tree does not build: $work/first-build.log"; exit 1; }
+echo "building the scratch tree"
+{ configure win-x86_64 -DCMAKE_TOOLCHAIN_FILE="$tree/cmake/toolchain-x86_64.cmake" && configure host &&
+  build_tree win-x86_64 && build_tree host; } ||
+  { echo "the unmutated tree does not build: $work/build.log"; exit 1; }
 
 # One Wine rig (display and prefix) for every mutant, taken down at the end.
 rig() { (cd "$tree/build/host" && ctest -R "^wine_rig_$1\$" >"$work/rig-$1.log" 2>&1); }
@@ -91,9 +110,9 @@ while IFS= read -r line; do
   cp "$tree/$file" "$work/original"
   if ! mutate "$tree/$file" "$find" "$replace"; then
     verdict=stale
-  elif ! nice -n 10 build_tree win-x86_64 host; then
+  elif ! build_for "$file"; then
     verdict=unbuildable
-  elif (cd "$tree/build/host" && nice -n 10 timeout 900 ctest -j1 -FA wine_rig -R "$regex" -E i686 >"$work/$name.log" 2>&1); then
+  elif (cd "$tree/build/host" && timeout 900 ctest -j1 -FA wine_rig -R "$regex" -E i686 >"$work/$name.log" 2>&1); then
     verdict=survived
   elif grep -q "No tests were found" "$work/$name.log"; then
     verdict=no-tests
@@ -108,7 +127,7 @@ while IFS= read -r line; do
   esac
   printf '%s\t%s\n' "$name" "$verdict" | tee -a "$results"
 done <"$src/tests/mutants/mutants.tsv"
-nice -n 10 build_tree win-x86_64 host  # the tree as it stands again
+build_for app  # the tree as it stands again
 
 [ ${#stale[@]} -gt 0 ] && printf 'not run: %s\n' "${stale[@]}"
 [ ${#survivors[@]} -gt 0 ] && printf 'survived: %s\n' "${survivors[@]}"
