@@ -1,4 +1,4 @@
-#include "app/system.h"
+#include "app/dllsearch.h"
 
 #include "app/paths.h"
 #include "app/state.h"
@@ -14,7 +14,7 @@ void LimitDllSearch() {
 }
 
 HMODULE LoadSystemLibrary(const char* fileName) {
-  // A local buffer: callers may hold a path in ScratchPath.
+  // A local buffer: callers may hold a path in ScratchText.
   char path[MAX_PATH + 16];
   UINT length = GetSystemDirectoryA(path, MAX_PATH);
   if (length == 0 || length >= MAX_PATH) return nullptr;

@@ -1,4 +1,4 @@
-// Loading code from the system folder only.  A DLL planted beside the setup
+// The DLL search rule: code loads from the system folder only.  A DLL planted beside the setup
 // or in the current folder must never load.
 #pragma once
 #include <windows.h>

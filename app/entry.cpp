@@ -4,7 +4,7 @@
 #include "app/errors.h"
 #include "app/state.h"
 #include "app/startup.h"
-#include "app/system.h"
+#include "app/dllsearch.h"
 #include "payload/extract.h"
 #include "wizard/wizard.h"
 

@@ -3,7 +3,7 @@
 #include "app/errors.h"
 #include "app/paths.h"
 #include "app/state.h"
-#include "app/system.h"
+#include "app/dllsearch.h"
 
 void FormatWorkspaceName(char* dest, DWORD tickCount) {
   wsprintfA(dest, Texts[TXT_WORKSPACE_FMT], tickCount & 0xFFFF);
@@ -19,14 +19,14 @@ void CutAppMgrDir() {
 // Steps 4 to 6.  A folder of that name that exists already is taken over.
 static bool CreateWorkspace() {
   const DWORD tempChars = GetTempPathA(kPathChars, WorkspaceDir);
-  FormatWorkspaceName(ScratchPath, GetTickCount());
+  FormatWorkspaceName(ScratchText, GetTickCount());
   // A temporary folder that cannot be had (the call failed, or its path is
   // too long for the buffer) is never replaced by the current folder, where
   // the Workspace would land beside whatever the user keeps there.
   if (tempChars == 0 || tempChars >= static_cast<DWORD>(kPathChars))
     return RecordFailure(MSG_CREATE_DIRECTORY, tempChars == 0 ? GetLastError() : ERROR_FILENAME_EXCED_RANGE,
-                         ScratchPath);
-  if (!AppendPath(WorkspaceDir, ScratchPath))
+                         ScratchText);
+  if (!AppendPath(WorkspaceDir, ScratchText))
     return RecordFailure(MSG_CREATE_DIRECTORY, ERROR_FILENAME_EXCED_RANGE, WorkspaceDir);
   if (!CreateDirectoryA(WorkspaceDir, nullptr)) {
     const DWORD code = GetLastError();
@@ -57,8 +57,8 @@ static bool LocateAppMgr() {
 
 // Steps 11 and 12.
 static bool OpenOwnFile(RunResources* run) {
-  GetModuleFileNameA(InstanceHandle, ScratchPath, kPathChars);
-  run->OwnFile = CreateFileA(ScratchPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  GetModuleFileNameA(InstanceHandle, ScratchText, kPathChars);
+  run->OwnFile = CreateFileA(ScratchText, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   if (run->OwnFile == INVALID_HANDLE_VALUE) return RecordFailure(MSG_OPEN_SELF, GetLastError());
   return true;
 }

@@ -25,9 +25,10 @@ char AppMgrPath[kPathChars];
 // the install directory in place, after which it names the install folder.
 char AppMgrDir[kPathChars];
 
-// The one scratch buffer: every module builds paths and command lines in it
-// on the fly.  No value survives in it from one use to the next.
-char ScratchPath[kPathChars];
+// The one scratch buffer: every module builds texts in it on the fly, paths
+// and command lines as well as display texts (the wizard's title, the Welcome
+// texts).  No value survives in it from one use to the next.
+char ScratchText[kPathChars];
 
 // Inflated bytes written to the data file so far, for the progress percentage.
 uint32_t InflatedTotal;

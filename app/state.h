@@ -16,7 +16,7 @@ extern const char* PendingError;
 extern char WorkspaceDir[kPathChars];
 extern char AppMgrPath[kPathChars];
 extern char AppMgrDir[kPathChars];
-extern char ScratchPath[kPathChars];
+extern char ScratchText[kPathChars];
 extern uint32_t InflatedTotal;
 extern char ProductName[kCaptionChars];
 extern char ProductVersion[kCaptionChars];

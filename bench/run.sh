@@ -219,12 +219,12 @@ done
 
 note "building the benchmark's tools (build/bench/tools)"
 T=$B/tools
-DATA_SOURCES=("$ROOT/bench/data.cpp" "$ROOT/tools/zqpack/fixture.cpp" "$ROOT/tools/zqpack/bitmap.cpp"
+DATA_SOURCES=("$ROOT/bench/data.cpp" "$ROOT/tests/fixture/fixture.cpp" "$ROOT/tools/zqpack/bitmap.cpp"
               "$ROOT/tools/zqpack/deflater.cpp" "$ROOT/tools/zqpack/smallest_libdeflate.cpp"
               "$ROOT/payload/checksum.cpp")
-if stale "$T/zqbench-data" "${DATA_SOURCES[@]}" "$ROOT/tools/zqpack/fixture.h"; then
-  g++ -std=c++17 -O2 -Wall -Wextra -I "$ROOT/tools/zqpack" -I "$ROOT" -o "$T/zqbench-data" "${DATA_SOURCES[@]}" \
-    -lz -ldeflate
+if stale "$T/zqbench-data" "${DATA_SOURCES[@]}" "$ROOT/tests/fixture/fixture.h"; then
+  g++ -std=c++17 -O2 -Wall -Wextra -I "$ROOT/tools/zqpack" -I "$ROOT/tests/fixture" -I "$ROOT" -o "$T/zqbench-data" \
+    "${DATA_SOURCES[@]}" -lz -ldeflate
 fi
 if stale "$T/zqbench-report" "$ROOT/bench/report.cpp"; then
   g++ -std=c++17 -O2 -Wall -Wextra -o "$T/zqbench-report" "$ROOT/bench/report.cpp"

@@ -40,7 +40,7 @@ set_source_files_properties(${ZLIB_SOURCE_DIR}/inffast.c PROPERTIES COMPILE_OPTI
 # Every module of the program but its entry: module tests link them too.
 add_library(zqcore STATIC
     ${ZQ_SHARED_SOURCES}
-    app/state.cpp app/errors.cpp app/paths.cpp app/system.cpp app/startup.cpp
+    app/state.cpp app/errors.cpp app/paths.cpp app/dllsearch.cpp app/startup.cpp
     payload/extract.cpp payload/progress.cpp
     handoff/settings.cpp handoff/handoff.cpp
     wizard/wizard.cpp wizard/license.cpp wizard/pagestyle.cpp

@@ -8,12 +8,6 @@
 #include "handoff/cablist.h"
 #include "handoff/settings.h"
 
-void ReadCabFiles(char* cabFiles) {
-  char component[kComponentChars];
-  ReadSetupValue(Texts[TXT_SECTION_APPMGR], Texts[TXT_KEY_COMPONENT], component, kComponentChars);
-  ReadSetupValue(component, Texts[TXT_KEY_CAB_FILES], cabFiles, kCabFilesChars);
-}
-
 // Copies a Workspace file onto the install folder, then deletes the source
 // whether or not the copy worked: the payload still holds every file.  A
 // name that is not a plain file name, or a path that does not fit, names no
@@ -34,8 +28,8 @@ static void MoveCabFile(const char* item, void*) { MoveToInstallFolder(item, ite
 static bool StartAppMgr() {
   const int kQuotingChars = 16;  // two pairs of quotes, a blank, "\\Setup.ini", the zero
   if (lstrlenA(AppMgrPath) + lstrlenA(AppMgrDir) + kQuotingChars > kPathChars) return false;
-  wsprintfA(ScratchPath, Texts[TXT_COMMAND_LINE_FMT], AppMgrPath, AppMgrDir);
-  return WinExec(ScratchPath, SW_SHOW) > 31;
+  wsprintfA(ScratchText, Texts[TXT_COMMAND_LINE_FMT], AppMgrPath, AppMgrDir);
+  return WinExec(ScratchText, SW_SHOW) > 31;
 }
 
 // Appends the install directory to AppMgrDir (which ends in a backslash) and

@@ -8,11 +8,5 @@
 // place, so a run must call it at most once.
 void HandOffToAppMgr();
 
-// Capacities of the values the hand-off and Cancel read, terminator included.
-constexpr int kComponentChars = 256;
-constexpr int kCabFilesChars = 512;
+// The capacity of the InstallDirectory value, terminator included.
 constexpr int kInstallDirectoryChars = 256;
-
-// Reads Component, then CabFiles from the section it names, into cabFiles
-// (kCabFilesChars).
-void ReadCabFiles(char* cabFiles);

@@ -5,16 +5,16 @@
 #include "app/messages.h"
 #include "app/paths.h"
 #include "app/state.h"
-#include "payload/limits.h"
+#include "payload/filename.h"
 
 void ReadSetupValue(const char* section, const char* key, char* dest, int capacity) {
   // The profile reader ignores letter case in file names like the file
   // system: a stored setup.ini is found as Setup.ini.
-  if (!JoinPath(ScratchPath, WorkspaceDir, Texts[TXT_SETUP_INI])) {
+  if (!JoinPath(ScratchText, WorkspaceDir, Texts[TXT_SETUP_INI])) {
     lstrcpynA(dest, Texts[TXT_NO], capacity);
     return;
   }
-  GetPrivateProfileStringA(section, key, Texts[TXT_NO], dest, capacity, ScratchPath);
+  GetPrivateProfileStringA(section, key, Texts[TXT_NO], dest, capacity, ScratchText);
 }
 
 bool WorkspaceFilePath(char* dest, const char* name) {
@@ -25,4 +25,10 @@ bool WorkspaceFilePath(char* dest, const char* name) {
     return false;
   }
   return JoinPath(dest, WorkspaceDir, name);
+}
+
+void ReadCabFiles(char* cabFiles) {
+  char component[kComponentChars];
+  ReadSetupValue(Texts[TXT_SECTION_APPMGR], Texts[TXT_KEY_COMPONENT], component, kComponentChars);
+  ReadSetupValue(component, Texts[TXT_KEY_CAB_FILES], cabFiles, kCabFilesChars);
 }

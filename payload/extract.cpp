@@ -6,6 +6,7 @@
 #include "app/paths.h"
 #include "app/state.h"
 #include "payload/checksum.h"
+#include "payload/percent.h"
 #include "payload/progress.h"
 #include "payload/validity.h"
 #include "resources/resource.h"
@@ -26,8 +27,8 @@ static void CloseOnce(HANDLE* handle) {
   *handle = INVALID_HANDLE_VALUE;
 }
 
-static void FreeOnce(void* pointer) {
-  void** slot = static_cast<void**>(pointer);
+template <typename T>
+static void FreeOnce(T** slot) {
   if (*slot != nullptr) GlobalFree(*slot);
   *slot = nullptr;
 }
@@ -85,10 +86,10 @@ static void SeekTo(HANDLE file, uint32_t offset) {
   SetFilePointer(file, static_cast<LONG>(offset), &high, FILE_BEGIN);
 }
 
-static bool AllocateOrFail(void* slot, SIZE_T bytes) {
-  void* block = GlobalAlloc(GMEM_FIXED, bytes);
-  *static_cast<void**>(slot) = block;
-  return block != nullptr || RecordFailure(MSG_ALLOCATE, GetLastError());
+template <typename T>
+static bool AllocateOrFail(T** slot, SIZE_T bytes) {
+  *slot = static_cast<T*>(GlobalAlloc(GMEM_FIXED, bytes));
+  return *slot != nullptr || RecordFailure(MSG_ALLOCATE, GetLastError());
 }
 
 // Each check of payload/validity.h is followed by `found != kPayloadValid`
@@ -122,7 +123,7 @@ static bool CheckHeaderAndTable(RunResources* run, PayloadHeader* header) {
 
 // Step 13.3: works one input chunk through the inflater, each call with a
 // fresh output space, until a call yields nothing or the chunk is used up.
-// ScratchPath holds the data file's path for the messages.
+// ScratchText holds the data file's path for the messages.
 static bool InflateChunk(RunResources* run, const PayloadHeader& header) {
   z_stream* const stream = &run->Inflater;
   unsigned char* const output = run->WorkBuffer + kInputChunkBytes;
@@ -136,7 +137,7 @@ static bool InflateChunk(RunResources* run, const PayloadHeader& header) {
     // The size divides the progress count: data behind a size of 0 is refused.
     if (const MessageId found = CheckInflatedSize(header); found != kPayloadValid) return RecordCorruption(found);
     if (!WriteAll(run->DataFile, output, produced))
-      return RecordFailure(MSG_WRITE_FILE, GetLastError(), ScratchPath);
+      return RecordFailure(MSG_WRITE_FILE, GetLastError(), ScratchText);
     InflatedTotal += produced;
     SendMessageA(run->ProgressWnd, PM_SETPOS, ProgressPercent(InflatedTotal, header.InflatedSize), 0);
     if (result == Z_BUF_ERROR || stream->avail_in == 0) return true;
@@ -153,10 +154,10 @@ static bool InflateToDataFile(RunResources* run, const PayloadHeader& header) {
   constexpr int kDataFileNameChars = 13;  // "\\data" + four digits + ".tmp"
   if (lstrlenA(WorkspaceDir) + kDataFileNameChars >= kPathChars)
     return RecordFailure(MSG_CREATE_FILE, ERROR_FILENAME_EXCED_RANGE, WorkspaceDir);
-  wsprintfA(ScratchPath, Texts[TXT_DATAFILE_FMT], WorkspaceDir, GetTickCount() & 0xFFFF);
-  run->DataFile = CreateFileA(ScratchPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+  wsprintfA(ScratchText, Texts[TXT_DATAFILE_FMT], WorkspaceDir, GetTickCount() & 0xFFFF);
+  run->DataFile = CreateFileA(ScratchText, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-  if (run->DataFile == INVALID_HANDLE_VALUE) return RecordFailure(MSG_CREATE_FILE, GetLastError(), ScratchPath);
+  if (run->DataFile == INVALID_HANDLE_VALUE) return RecordFailure(MSG_CREATE_FILE, GetLastError(), ScratchText);
 
   uint32_t remaining = header.CompressedSize;
   z_stream* const stream = &run->Inflater;
@@ -185,7 +186,7 @@ static bool InflateToDataFile(RunResources* run, const PayloadHeader& header) {
 }
 
 // Steps 17 to 19 for one entry: its name read from the data file, checked,
-// and its file created in the Workspace.  ScratchPath then holds its path.
+// and its file created in the Workspace.  ScratchText then holds its path.
 static bool CreateEntryFile(RunResources* run, const PayloadEntry& entry) {
   if (const MessageId found = CheckEntrySpan(entry); found != kPayloadValid) return RecordCorruption(found);
   const DWORD span = entry.DataOffset - entry.NameOffset;
@@ -197,10 +198,10 @@ static bool CreateEntryFile(RunResources* run, const PayloadEntry& entry) {
   // The name must end inside what was read, and may only name a file in the
   // Workspace: no folders, drives, streams or devices.
   if (const MessageId found = CheckEntryName(name, got); found != kPayloadValid) return RecordCorruption(found);
-  if (!JoinPath(ScratchPath, WorkspaceDir, name))
+  if (!JoinPath(ScratchText, WorkspaceDir, name))
     return RecordFailure(MSG_CREATE_FILE, ERROR_FILENAME_EXCED_RANGE, WorkspaceDir);
-  run->OutFile = CreateFileA(ScratchPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  if (run->OutFile == INVALID_HANDLE_VALUE) return RecordFailure(MSG_CREATE_FILE, GetLastError(), ScratchPath);
+  run->OutFile = CreateFileA(ScratchText, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (run->OutFile == INVALID_HANDLE_VALUE) return RecordFailure(MSG_CREATE_FILE, GetLastError(), ScratchText);
   return true;
 }
 
@@ -214,7 +215,7 @@ static bool CopyEntryData(RunResources* run, const PayloadEntry& entry) {
       return RecordFailure(MSG_READ_TEMPORARY, GetLastError());
     left -= got;
     if (!WriteAll(run->OutFile, run->WorkBuffer, got))
-      return RecordFailure(MSG_WRITE_FILE, GetLastError(), ScratchPath);
+      return RecordFailure(MSG_WRITE_FILE, GetLastError(), ScratchText);
   }
   CloseOnce(&run->OutFile);
   return true;

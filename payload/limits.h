@@ -1,5 +1,5 @@
-// The pure checks of a payload that the reader's fixed buffers demand, and
-// the plain-file-name rule.  Shared by the program proper and zqpack.
+// The limits that the reader's fixed buffers put on a payload.  Pure code,
+// shared by the program proper and zqpack.
 #pragma once
 #include <stdint.h>
 
@@ -17,15 +17,3 @@ bool NameSpanFitsLimits(const PayloadEntry& entry);
 
 // The name bytes as read hold their terminating zero.
 bool NameIsTerminated(const char* nameBytes, uint32_t spanBytes);
-
-// A name that Windows can only take as a file in the folder it is joined to:
-// not empty, not only dots and blanks, no \ / : * ? " < > | or control
-// character, not a reserved device name (CON, PRN, AUX, NUL, COM1-COM9,
-// LPT1-LPT9, with or without an extension).  Trailing blanks and dots are
-// allowed: Windows drops them inside the same folder.
-bool IsPlainFileName(const char* name);
-
-// InflatedTotal x 100 / InflatedSize, computed in 64 bits so no 32-bit size
-// overflows it; a quotient beyond 32 bits (a size understated more than 42
-// times) comes back cut to its low 32 bits.  inflatedSize must not be 0.
-uint32_t ProgressPercent(uint32_t inflatedTotal, uint32_t inflatedSize);

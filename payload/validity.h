@@ -11,6 +11,7 @@
 
 #include "app/messages.h"
 #include "payload/format.h"
+#include "payload/filename.h"
 #include "payload/limits.h"
 
 constexpr MessageId kPayloadValid = MSG_COUNT;

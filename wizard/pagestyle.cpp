@@ -17,10 +17,10 @@ void SetUpPageStyle(HWND page, int titleId, int titleHeight, BYTE charset, PageS
 
 bool LoadPageBitmap(const char* key, char* value, int capacity, PageStyle* style) {
   ReadSetupValue(Texts[TXT_SECTION_ZQI], key, value, capacity);
-  if (!WorkspaceFilePath(ScratchPath, value)) return false;
+  if (!WorkspaceFilePath(ScratchText, value)) return false;
   style->Bitmap = static_cast<HBITMAP>(
-      LoadImageA(nullptr, ScratchPath, IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE | LR_CREATEDIBSECTION));
-  DeleteFileA(ScratchPath);
+      LoadImageA(nullptr, ScratchText, IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE | LR_CREATEDIBSECTION));
+  DeleteFileA(ScratchText);
   return style->Bitmap != nullptr;
 }
 

@@ -18,8 +18,8 @@ constexpr LONG kBodyBitmapMaxHeightPx = 314;
 // is; a text longer than its buffer is cut to fit.
 static void FormatControlText(HWND page, int id, char* templateText, char* text) {
   GetDlgItemTextA(page, id, templateText, kWelcomeTextChars);
-  wsprintfA(ScratchPath, templateText, ProductName, ProductVersion);
-  lstrcpynA(text, ScratchPath, kWelcomeTextChars);
+  wsprintfA(ScratchText, templateText, ProductName, ProductVersion);
+  lstrcpynA(text, ScratchText, kWelcomeTextChars);
   SetDlgItemTextA(page, id, text);
 }
 

@@ -38,15 +38,15 @@ static void InitWizard(HWND dialog) {
   ReadSetupValue(Texts[TXT_SECTION_ZQI], Texts[TXT_KEY_PRODUCT_VERSION], ProductVersion, kCaptionChars);
   // The title goes into the caption buffer, so the hand-off's boxes bear it;
   // a title longer than the buffer is cut.
-  wsprintfA(ScratchPath, Texts[TXT_TITLE_FMT], ProductName, ProductVersion);
-  lstrcpynA(ErrorCaption, ScratchPath, kCaptionChars);
+  wsprintfA(ScratchText, Texts[TXT_TITLE_FMT], ProductName, ProductVersion);
+  lstrcpynA(ErrorCaption, ScratchText, kCaptionChars);
   SetWindowTextA(dialog, ErrorCaption);
 
   char licenseFile[kLicenseFileChars];
   ReadSetupValue(Texts[TXT_SECTION_ZQI], Texts[TXT_KEY_LICENSE_FILE], licenseFile, kLicenseFileChars);
-  if (WorkspaceFilePath(ScratchPath, licenseFile)) {
-    LoadLicenseFile(GetDlgItem(dialog, IDC_LICENSE_TEXT), ScratchPath);
-    DeleteFileA(ScratchPath);
+  if (WorkspaceFilePath(ScratchText, licenseFile)) {
+    LoadLicenseFile(GetDlgItem(dialog, IDC_LICENSE_TEXT), ScratchText);
+    DeleteFileA(ScratchText);
   }
 
   ShowControl(dialog, IDC_BACK, SW_HIDE);

@@ -9,7 +9,7 @@
 #include "errors.h"
 #include "fixture.h"
 #include "ini.h"
-#include "payload/limits.h"
+#include "payload/filename.h"
 #include "settings_check.h"
 #include "support.h"
 

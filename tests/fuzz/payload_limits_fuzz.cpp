@@ -15,7 +15,9 @@
 
 #include "bytes.h"
 #include "payload/checksum.h"
+#include "payload/filename.h"
 #include "payload/limits.h"
+#include "payload/percent.h"
 #include "support.h"
 
 namespace {

@@ -17,6 +17,7 @@
 #include "errors.h"
 #include "fixture.h"
 #include "payload/checksum.h"
+#include "payload/filename.h"
 #include "payload/limits.h"
 #include "reader_input.h"
 #include "setup_reader.h"

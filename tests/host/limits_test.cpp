@@ -1,7 +1,9 @@
 // The payload checksum, the reader's limits and the plain-file-name rule,
 // which decide what the program refuses before any out-of-bounds access or
 // file creation.
+#include "payload/filename.h"
 #include "payload/limits.h"
+#include "payload/percent.h"
 
 #include <gtest/gtest.h>
 

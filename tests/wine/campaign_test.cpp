@@ -26,7 +26,7 @@
 #include "fileio.h"
 #include "ini.h"
 #include "payload/checksum.h"
-#include "payload/limits.h"
+#include "payload/filename.h"
 #include "resources/resource.h"
 #include "rig.h"
 #include "setup_reader.h"

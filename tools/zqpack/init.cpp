@@ -7,7 +7,7 @@
 #include "bitmap.h"
 #include "errors.h"
 #include "fileio.h"
-#include "payload/limits.h"
+#include "payload/filename.h"
 
 namespace fs = std::filesystem;
 

@@ -18,7 +18,7 @@
 #include "ini.h"
 #include "init.h"
 #include "json_report.h"
-#include "payload/limits.h"
+#include "payload/format.h"
 #include "progress.h"
 #include "settings_check.h"
 #include "setup_reader.h"

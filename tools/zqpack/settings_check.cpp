@@ -10,7 +10,7 @@
 #include "fileio.h"
 #include "handoff/cablist.h"
 #include "ini.h"
-#include "payload/limits.h"
+#include "payload/filename.h"
 
 namespace fs = std::filesystem;
 

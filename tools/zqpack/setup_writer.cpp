@@ -7,7 +7,7 @@
 #include "errors.h"
 #include "fileio.h"
 #include "payload/checksum.h"
-#include "payload/limits.h"
+#include "payload/filename.h"
 
 static constexpr size_t kReadChunkBytes = 1u << 20;
 static constexpr uint64_t kMax32 = 0xFFFFFFFFu;
