@@ -5,6 +5,7 @@
 #
 #   bash tests/mutants/run.sh [NAME-REGEX]
 #   ZQ_MUTANT_REV=COMMIT bash tests/mutants/run.sh   the tree of a commit
+#   ZQ_MUTANT_TABLE=FILE                             another table
 #
 # Works in a scratch copy of the tracked files (or of COMMIT's tree) under
 # build/mutants/tree, with its own three build trees inside, never in the
@@ -16,8 +17,16 @@
 # with `ctest -R REGEX -E i686` (one Wine rig for all), and undone.  Per-mutant results go to
 # build/mutants/results.tsv; the last line printed is "killed N of M".
 set -uo pipefail
-src=$(cd "$(dirname "$0")/../.." && pwd)
+src=${ZQ_MUTANT_SRC:-$(cd "$(dirname "$0")/../.." && pwd)}
 work=$src/build/mutants
+# The script and its table run from copies: the working tree may change
+# while a run goes on.
+if [ -z "${ZQ_MUTANT_SRC:-}" ]; then
+  mkdir -p "$work"
+  cp "$0" "$work/run.sh"
+  cp "${ZQ_MUTANT_TABLE:-$src/tests/mutants/mutants.tsv}" "$work/mutants.tsv"
+  ZQ_MUTANT_SRC=$src exec bash "$work/run.sh" "$@"
+fi
 tree=$work/tree
 results=$work/results.tsv
 only=${1:-.}
@@ -126,7 +135,7 @@ while IFS= read -r line; do
     *) stale+=("$name ($verdict)") ;;
   esac
   printf '%s\t%s\n' "$name" "$verdict" | tee -a "$results"
-done <"$src/tests/mutants/mutants.tsv"
+done <"$work/mutants.tsv"
 build_for app  # the tree as it stands again
 
 [ ${#stale[@]} -gt 0 ] && printf 'not run: %s\n' "${stale[@]}"
