@@ -6,6 +6,7 @@
 #   bash tests/mutants/run.sh [NAME-REGEX]
 #   ZQ_MUTANT_REV=COMMIT bash tests/mutants/run.sh   the tree of a commit
 #   ZQ_MUTANT_TABLE=FILE                             another table
+#   ZQ_MUTANT_DIR=NAME                               build/NAME, not build/mutants
 #
 # Works in a scratch copy of the tracked files (or of COMMIT's tree) under
 # build/mutants/tree, with its own three build trees inside, never in the
@@ -18,7 +19,7 @@
 # build/mutants/results.tsv; the last line printed is "killed N of M".
 set -uo pipefail
 src=${ZQ_MUTANT_SRC:-$(cd "$(dirname "$0")/../.." && pwd)}
-work=$src/build/mutants
+work=$src/build/${ZQ_MUTANT_DIR:-mutants}
 # The script and its table run from copies: the working tree may change
 # while a run goes on.
 if [ -z "${ZQ_MUTANT_SRC:-}" ]; then
