@@ -10,8 +10,8 @@
 #include <zlib.h>
 
 #include "app/messages.h"
-#include "payload/format.h"
 #include "payload/filename.h"
+#include "payload/format.h"
 #include "payload/limits.h"
 
 constexpr MessageId kPayloadValid = MSG_COUNT;
