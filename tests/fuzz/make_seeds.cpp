@@ -73,10 +73,6 @@ int main(int argc, char** argv) {
   Seed("payload_limits", "count-10923", HeaderTableNames(kTiny, 10923));
   Seed("payload_limits", "name-without-zero", HeaderTableNames({{"setup.ini", Bytes("x"), true}}, 1));
 
-  const char* const lists[][2] = {{"one", "DEMO.CAB"}, {"two", "a.cab,b.cab"},      {"final-comma", "a.cab,b.cab,"},
-                                  {"empty", ""},       {"blanks", "a.cab , b.cab"}, {"empty-items", ",a.cab,,b.cab"}};
-  for (const auto& list : lists) Seed("cablist", list[0], Bytes(list[1]));
-
   Seed("setup_reader", "valid", ReaderInput(kTiny));
   // The harness deflates the data behind the table and computes the sums.
   const uint8_t rebuild = kFixStubChecksum | kFixTableChecksum | kFixDataChecksum | kDeflateBody;

@@ -3,7 +3,7 @@
 # in the build tree from the committed seeds.  Crashes land in
 # build/host/tests/fuzz/artifacts/TARGET/.
 #   bash tests/fuzz/run.sh TARGET [SECONDS] [extra libFuzzer flags...]
-# TARGET: payload_limits, cablist, setup_reader, ini or filecheck.
+# TARGET: payload_limits, setup_reader, ini or filecheck.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 target=${1:?usage: run.sh TARGET [SECONDS] [libFuzzer flags...]}
