@@ -17,7 +17,7 @@
 #include <string>
 
 #include "app/state.h"
-#include "app/system.h"
+#include "app/dllsearch.h"
 #include "payload/extract.h"
 #include "payload/progress.h"
 #include "resources/resource.h"
