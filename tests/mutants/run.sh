@@ -7,6 +7,7 @@
 #   ZQ_MUTANT_REV=COMMIT bash tests/mutants/run.sh   the tree of a commit
 #   ZQ_MUTANT_TABLE=FILE                             another table
 #   ZQ_MUTANT_DIR=NAME                               build/NAME, not build/mutants
+#   ZQ_MUTANT_NO_RIG=1                               no Wine rig (rows with host tests only)
 #
 # Works in a scratch copy of the tracked files (or of COMMIT's tree) under
 # build/mutants/tree, with its own three build trees inside, never in the
@@ -106,8 +107,11 @@ echo "building the scratch tree"
 
 # One Wine rig (display and prefix) for every mutant, taken down at the end.
 rig() { (cd "$tree/build/host" && ctest -R "^wine_rig_$1\$" >"$work/rig-$1.log" 2>&1); }
-rig setup || { echo "the Wine rig did not start: $work/rig-setup.log"; exit 1; }
-trap 'rig takedown' EXIT
+# ZQ_MUTANT_NO_RIG=1: rows whose tests need no Wine only (host tests).
+if [ -z "${ZQ_MUTANT_NO_RIG:-}" ]; then
+  rig setup || { echo "the Wine rig did not start: $work/rig-setup.log"; exit 1; }
+  trap 'rig takedown' EXIT
+fi
 
 : >"$results"
 total=0 killed=0 survivors=() stale=()
