@@ -3,7 +3,6 @@
 // program accepts; list shows the entries and each checksum's state.
 #include <gtest/gtest.h>
 
-#include "app/messages.h"
 #include "damage.h"
 #include "setup_reader.h"
 #include "support.h"
