@@ -14,8 +14,7 @@
 namespace zqrig {
 namespace {
 
-using Contents = std::vector<uint8_t>;
-using Files = std::map<std::string, Contents>;
+using Files = std::map<std::string, std::vector<uint8_t>>;
 
 class Extraction : public ProgramTest {
  protected:
@@ -80,19 +79,17 @@ class Extraction : public ProgramTest {
 TEST_P(Extraction, DamageTableRowsAreRefusedAsTheReaderSays) { RunDamageTableRows(false); }
 
 // What lands, byte for byte: the rows the program takes as they are (bytes
-// behind the stream read or never read, InflatedSize moving only the progress
-// bar, an empty entry, a name given twice, an entry over several chunks).
+// behind the stream read or never read, an overstated InflatedSize, an empty
+// entry, a name given twice, an entry over several chunks; an understated
+// InflatedSize is ProgressWindowFollowsTheStream's).
 TEST_P(Extraction, GoodPayloadsLandByteForByte) { RunDamageTableRows(true); }
 
 // The most entries a table may hold, 10922, all split: 64 names in turn keep
 // Wine's file creation short, and the Workspace holds the last entry of each.
 TEST_P(Extraction, MaximumEntryCountExtracts) {
   std::vector<Entry> entries;
-  char name[16];
-  for (int i = 0; i < kMaxEntryCount; ++i) {
-    std::snprintf(name, sizeof name, "f%02d.txt", i % 64);
-    entries.push_back({name, Bytes("entry " + std::to_string(i))});
-  }
+  for (int i = 0; i < kMaxEntryCount; ++i)
+    entries.push_back({"f" + std::to_string(i % 64) + ".txt", Bytes("entry " + std::to_string(i))});
   ExpectAsTheReaderSays(Recipe(arch(), entries), MSG_COUNT, 120000);
 }
 
