@@ -89,6 +89,7 @@ TEST_P(Faults, TemporaryFolderThatFailsEndsTheRun) {
     SCOPED_TRACE(row.what);
     Launch launch = Installed(row.entries);
     if (row.pathLength) launch.temp = FolderOfLength(row.pathLength);
+    fs::create_directories(launch.temp);
     std::optional<TmpfsMount> tmpfs;
     if (!row.tmpfs.empty()) {
       tmpfs.emplace(launch.temp, row.tmpfs);
