@@ -262,10 +262,10 @@ struct Outcome {
   std::string stderrText;
   std::vector<Box> boxes;
   std::vector<State> states;
-  std::vector<std::string> errors;    // ERROR and TIMEOUT lines
-  std::optional<uint32_t> exitCode;   // from EXIT
-  std::string wizardTitle;            // from WIZARD
-  double seconds = 0;                 // wall time of the whole run
+  std::vector<std::string> errors;   // ERROR and TIMEOUT lines
+  std::optional<uint32_t> exitCode;  // from EXIT
+  std::string wizardTitle;           // from WIZARD
+  double seconds = 0;                // wall time of the whole run
 
   std::string Transcript() const;
   // Checks that print the transcript when they fail.
