@@ -76,8 +76,8 @@ class Pages : public ProgramTest {};
 // 500 x 314 (body, at the page's top-left corner, under the texts) and up to
 // 500 wide, always 55 high (head, flush with the page's right edge); without
 // a usable bitmap they keep the template's.  Both files are gone once the
-// wizard is up.  The two titles alone are in bold Arial; the button labels
-// carry their mnemonics.
+// wizard is up.  The wizard's client area is its template's.  The two titles
+// alone are in bold Arial; the button labels carry their mnemonics.
 TEST_P(Pages, ControlsFollowTemplatesAndBitmaps) {
   const struct {
     int bodyW, bodyH, headW, headH;             // the bitmaps
@@ -115,6 +115,7 @@ TEST_P(Pages, ControlsFollowTemplatesAndBitmaps) {
 
     const State& welcome = run.states[0];
     ExpectTemplateRectangles(welcome);
+    EXPECT_EQ((Rect{0, 0, welcome.clientW, welcome.clientH}), welcome.Pixels(0, 0, 350, 220)) << "the wizard";
     const std::pair<int, std::string> labels[] = {{1002, "< &Back"}, {1000, "&Next >"}, {1001, "Cancel"}};
     for (const auto& [id, label] : labels) {
       EXPECT_TRUE(welcome.Find(id) && welcome.Find(id)->text == label) << label << "\n" << welcome.Transcript();

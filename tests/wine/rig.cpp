@@ -470,6 +470,7 @@ void ParseLines(Outcome* run) {
       open->focus = f["focus"];
       open->style = Hex32(f["style"]);
       std::sscanf(f["units"].c_str(), "%d,%d", &open->unitsX, &open->unitsY);
+      std::sscanf(f["client"].c_str(), "%d,%d", &open->clientW, &open->clientH);
     } else if (word == "BOX") {
       Box box{f["caption"], f["text"], {}, f["default"], f["icon"], f["owner"], line};
       std::stringstream buttons(f["buttons"] == "none" ? "" : f["buttons"]);

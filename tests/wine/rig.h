@@ -243,9 +243,10 @@ struct Control {
 };
 
 struct State {
-  std::string title, focus;    // focus: control ID, "wizard", "none"
-  int unitsX = 0, unitsY = 0;  // dialog base units
-  uint32_t style = 0;          // the wizard's own
+  std::string title, focus;      // focus: control ID, "wizard", "none"
+  int unitsX = 0, unitsY = 0;    // dialog base units
+  int clientW = 0, clientH = 0;  // the wizard's client area in pixels
+  uint32_t style = 0;            // the wizard's own
   std::vector<Control> controls;
   std::vector<std::string> lines;
   // The first control with this ID (in a page: parent "welcome"/"header").
