@@ -1,14 +1,12 @@
 // The hand-off through the real wizard (Accept, Next): where the CAB files and
-// Setup.ini land, the Application Manager's command line, the failures the
-// hand-off reports itself, that it runs once, and that settings naming files
-// outside the Workspace touch none of them.
+// Setup.ini land, the Application Manager's command line, the failures of the
+// hand-off, that it runs once, and that settings naming files outside the
+// Workspace touch none of them.
 #include <fcntl.h>
 #include <sys/stat.h>
 
-#include <atomic>
-#include <chrono>
+#include <algorithm>
 #include <fstream>
-#include <thread>
 
 #include "resources/resource.h"
 #include "rig.h"
@@ -54,198 +52,152 @@ class HandOff : public ProgramTest {
 // CeAppMgr.exe under "Program Files\App Mgr": the files move into App
 // Mgr\Sample and the Application Manager starts once on its quoted path.  A
 // copy planted as <folder>\Program.exe is what an unquoted path would start;
-// starting a program moves its access time, set long ago, forward.
+// starting a program moves its access time, set long ago, forward.  A second
+// run replaces what the first left; an empty InstallDirectory puts the files
+// beside CeAppMgr.exe, the Setup.ini path then holding two backslashes.
+// (InstallDirectory missing as "NO": tests/module/settings_test.cpp.)
 TEST_P(HandOff, MovesFilesAndStartsAppMgrOnQuotedPath) {
   const fs::path appMgr = StandIn(), planted = folder().Root() / "Program.exe";
   fs::copy_file(appMgr, planted);
   const time_t kLongAgo = 946684800;  // 2000-01-01
   struct timespec times[2] = {{kLongAgo, 0}, {0, UTIME_OMIT}};
   utimensat(AT_FDCWD, planted.c_str(), times, 0);
-  const std::vector<Entry> files = TwoCabFiles();
-  Launch launch = ToLastNext(files, appMgr);
-  launch.script.Exit();
-  Outcome run = Drive(launch);
-  ExpectHandedOff(run, AppMgrDir() / "Sample", files);
-
+  const struct {
+    std::vector<Entry> files;
+    std::string install;
+  } rows[] = {
+      {TwoCabFiles(Ini({}), "1"), "Sample"},
+      {TwoCabFiles(Ini({{"Description", "second"}}), "2"), "Sample"},
+      {TwoCabFiles(Ini({{"InstallDirectory", ""}})), ""},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE("install folder \"" + row.install + "\"");
+    Launch launch = ToLastNext(row.files, appMgr);
+    launch.script.Exit();
+    const std::vector<std::string> beside = {"CeAppMgr.exe", "DEMO.CAB", "Setup.ini", "TWO.CAB"};
+    if (row.install.empty()) fs::remove_all(AppMgrDir() / "Sample");
+    ExpectHandedOff(Drive(launch), AppMgrDir() / row.install, row.files, row.install.empty() ? beside : kMovedFiles);
+  }
   struct stat info {};
   EXPECT_TRUE(stat(planted.c_str(), &info) == 0 && info.st_atime == kLongAgo) << "the planted Program.exe was started";
   std::vector<AppMgrStart> starts = ReadAppMgrLog(folder().AppMgrLog());
-  ASSERT_EQ(starts.size(), 1u) << run;
+  ASSERT_EQ(starts.size(), 3u);
   EXPECT_EQ(starts[0].commandLine, "\"" + WinPath(appMgr) + "\" \"" + WinPath(AppMgrDir() / "Sample") + "\\Setup.ini\"")
       << starts[0];
-  EXPECT_TRUE(starts[0].iniExists) << starts[0];
   EXPECT_EQ(starts[0].cabs, (std::vector<std::pair<std::string, bool>>{{"DEMO.CAB", true}, {"TWO.CAB", true}}))
       << starts[0];
+  EXPECT_EQ(starts[2].ini, WinPath(AppMgrDir()) + "\\\\Setup.ini") << starts[2];
+  EXPECT_TRUE(starts[0].iniExists && starts[2].iniExists) << starts[0] << "\n" << starts[2];
 }
 
-// InstallDirectory: a second run replaces what the first left; without the
-// key the folder is "NO"; an empty value puts the files beside CeAppMgr.exe,
-// the Setup.ini path then holding two backslashes in a row.
-TEST_P(HandOff, InstallDirectoryIsFoundOrMade) {
-  std::string noKey = Ini({});
-  noKey.erase(noKey.find("InstallDirectory"), noKey.find('\n', noKey.find("InstallDirectory")) + 1 -
-                                                  noKey.find("InstallDirectory"));
-  struct Row {
+// Failures of the hand-off, each ending with exit code 0:
+// - the install folder's first level is missing: the box says why under the
+//   wizard's title, nothing moves, the Application Manager is not started;
+// - a file holds the install folder's name: it counts as the folder, every
+//   copy fails, every source is deleted all the same, and the Application
+//   Manager is started on a Setup.ini that does not exist;
+// - CeAppMgr.exe is not there: the files move, the Workspace goes, then
+//   "Can not launch CeAppMgr.exe".  That box has no owner, so the wizard stays
+//   live behind it: Next twice more, Back and Cancel while it is open still
+//   give one box (Cancel asks nothing) and one install folder (a second
+//   hand-off would append Sample to it once more).
+TEST_P(HandOff, FailuresAreReported) {
+  const fs::path appMgr = StandIn(), missing = folder().Make("Elsewhere") / "CeAppMgr.exe";
+  const struct {
     const char* what;
-    std::vector<Entry> files;
-    std::string install;
+    std::string installDirectory;
+    bool occupied, standIn;
+    std::string box;                 // "": none
+    std::vector<std::string> moved;  // what the install folder holds
+    size_t starts;
+  } rows[] = {
+      {"a missing first level",
+       "Missing\\Sample",
+       false,
+       true,
+       "Error Code: 00000003\nError creating directory " + WinPath(AppMgrDir()) + "\\Missing\\Sample.",
+       {},
+       0},
+      {"a file in place of the folder", "Sample", true, true, "", {}, 1},
+      {"no CeAppMgr.exe", "Sample", false, false, "Can not launch CeAppMgr.exe", kMovedFiles, 0},
   };
-  const Row rows[] = {
-      {"first run", TwoCabFiles(Ini({}), "1"), "Sample"},
-      {"second run", TwoCabFiles(Ini({{"Description", "second"}}), "2"), "Sample"},
-      {"no key", TwoCabFiles(noKey), "NO"},
-      {"empty value", TwoCabFiles(Ini({{"InstallDirectory", ""}})), ""},
-  };
-  const std::vector<std::string> beside = {"CeAppMgr.exe", "DEMO.CAB",  "NO",      "NO/DEMO.CAB",
-                                           "NO/Setup.ini", "NO/TWO.CAB", "Setup.ini", "TWO.CAB"};
-  const fs::path appMgr = StandIn();
-  for (const Row& row : rows) {
+  for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
-    if (row.install.empty()) fs::remove_all(AppMgrDir() / "Sample");
-    Launch launch = ToLastNext(row.files, appMgr);
+    fs::remove_all(folder().Temp());
+    fs::remove_all(AppMgrDir() / "Sample");
+    fs::remove(folder().AppMgrLog());
+    std::string relative = row.installDirectory;
+    std::replace(relative.begin(), relative.end(), '\\', '/');
+    const fs::path install = (row.standIn ? AppMgrDir() : missing.parent_path()) / relative;
+    if (row.occupied) std::ofstream(install) << "not a folder";
+    Launch launch =
+        ToLastNext(TwoCabFiles(Ini({{"InstallDirectory", row.installDirectory}})), row.standIn ? appMgr : missing);
+    if (!row.box.empty()) launch.script.Box();
+    if (!row.standIn) launch.script.Click(IDC_NEXT).Click(IDC_NEXT).Click(IDC_BACK).Click(IDC_CANCEL);
+    if (!row.box.empty()) launch.script.Answer("ok").NoBox(700);
     launch.script.Exit();
-    ExpectHandedOff(Drive(launch), AppMgrDir() / row.install, row.files, row.install.empty() ? beside : kMovedFiles);
+    const Outcome run = Drive(launch);
+    EXPECT_TRUE(run.Clean());
+    EXPECT_TRUE(row.box.empty() ? ::testing::AssertionResult(run.boxes.empty()) << run
+                                : run.ShowedErrorBox(kSampleTitle, row.box));
+    EXPECT_TRUE(run.ExitedWith(0));
+    EXPECT_EQ(fs::exists(install), row.occupied || !row.moved.empty());
+    if (row.occupied) {
+      EXPECT_TRUE(FileBytes(install) == Bytes("not a folder"));
+    } else {
+      EXPECT_EQ(FilesIn(install), row.moved);
+    }
+    // What did not move stays in the Workspace; else the Workspace is gone.
+    const bool kept = row.moved.empty() && !row.occupied;
+    EXPECT_EQ(FilesIn(folder().Temp()).size(), kept ? 4u : 0u) << Joined(FilesIn(folder().Temp()));
+    std::vector<AppMgrStart> starts = ReadAppMgrLog(folder().AppMgrLog());
+    ASSERT_EQ(starts.size(), row.starts) << run;
+    if (row.starts) {
+      EXPECT_EQ(starts[0].ini, WinPath(install) + "\\Setup.ini") << starts[0];
+      EXPECT_FALSE(starts[0].iniExists) << starts[0];
+    }
   }
-  std::vector<AppMgrStart> starts = ReadAppMgrLog(folder().AppMgrLog());
-  ASSERT_EQ(starts.size(), 4u);
-  EXPECT_EQ(starts[2].ini, WinPath(AppMgrDir() / "NO") + "\\Setup.ini") << starts[2];
-  EXPECT_EQ(starts[3].ini, WinPath(AppMgrDir()) + "\\\\Setup.ini") << starts[3];
-  EXPECT_TRUE(starts[3].iniExists) << starts[3];
 }
 
-// Two levels whose first is missing: the box says why under the wizard's
-// title, nothing moves, the Application Manager is not started, exit code 0.
-TEST_P(HandOff, UncreatableFolderIsReportedAndNothingMoves) {
-  Launch launch = ToLastNext(TwoCabFiles(Ini({{"InstallDirectory", "Missing\\Sample"}})));
-  launch.script.Box().Answer("ok").Exit();
-  Outcome run = Drive(launch);
-  EXPECT_TRUE(run.Clean());
-  // ERROR_PATH_NOT_FOUND, as Windows and Wine give it for a missing parent.
-  EXPECT_TRUE(run.ShowedErrorBox(kSampleTitle, "Error Code: 00000003\nError creating directory " +
-                                                   WinPath(AppMgrDir()) + "\\Missing\\Sample."));
-  EXPECT_TRUE(run.ExitedWith(0));
-  EXPECT_FALSE(fs::exists(AppMgrDir() / "Missing"));
-  EXPECT_EQ(FilesIn(OnlyWorkspace()), kMovedFiles);
-  EXPECT_TRUE(ReadAppMgrLog(folder().AppMgrLog()).empty());
-}
-
-// A file in place of the install folder counts as the folder: every copy
-// fails, every source is deleted all the same, and the Application Manager
-// is started on a Setup.ini that does not exist.
-TEST_P(HandOff, FileInPlaceOfFolderFailsEveryCopyButStartsAppMgr) {
-  const fs::path appMgr = StandIn(), occupied = AppMgrDir() / "Sample";
-  std::ofstream(occupied) << "not a folder";
-  Launch launch = ToLastNext(TwoCabFiles(), appMgr);
-  launch.script.Exit();
-  Outcome run = Drive(launch);
-  EXPECT_TRUE(run.Clean());
-  EXPECT_TRUE(run.boxes.empty()) << run;
-  EXPECT_TRUE(run.ExitedWith(0));
-  EXPECT_TRUE(FileBytes(occupied) == Bytes("not a folder"));
-  EXPECT_EQ(Workspaces(folder().Temp()), std::vector<fs::path>());
-  std::vector<AppMgrStart> starts = ReadAppMgrLog(folder().AppMgrLog());
-  ASSERT_EQ(starts.size(), 1u) << run;
-  EXPECT_EQ(starts[0].ini, WinPath(occupied) + "\\Setup.ini") << starts[0];
-  EXPECT_FALSE(starts[0].iniExists) << starts[0];
-}
-
-// CeAppMgr.exe deleted while the wizard is up (once the wizard has consumed
-// the license, after start-up read the App Paths value): the files move, the
-// Workspace goes, then "Can not launch CeAppMgr.exe"; exit code 0.
-TEST_P(HandOff, AppMgrGoneSinceStartUpIsReportedAfterTheMove) {
-  const fs::path appMgr = StandIn();
-  const std::vector<Entry> files = TwoCabFiles();
-  Launch launch = ToLastNext(files, appMgr);
-  launch.script.actions.pop_back();  // the last Next comes once CeAppMgr.exe is gone
-  launch.script.Sleep(300).Click(IDC_NEXT).Box().Answer("ok").Exit();
-  std::atomic<bool> stop{false}, deleted{false};
-  std::thread remover([&] {
-    for (; !stop; std::this_thread::sleep_for(std::chrono::milliseconds(5)))
-      for (const fs::path& workspace : Workspaces(folder().Temp()))
-        if (fs::exists(workspace / "Setup.ini") && !fs::exists(workspace / "license.rtf")) {
-          deleted = fs::remove(appMgr);
-          return;
-        }
-  });
-  Outcome run = Drive(launch);
-  stop = true;
-  remover.join();
-  ASSERT_TRUE(deleted) << "CeAppMgr.exe was not deleted while the wizard was up\n" << run;
-  EXPECT_TRUE(run.ShowedErrorBox(kSampleTitle, "Can not launch CeAppMgr.exe"));
-  run.boxes.clear();
-  ExpectHandedOff(run, AppMgrDir() / "Sample", files);
-}
-
-// The hand-off's box has no owner, so the wizard and its buttons stay live
-// behind it.  Next twice more, Back and Cancel while it is open: still one
-// box (Cancel asks nothing), one install folder (a second hand-off would
-// append Sample to it once more) holding every file, one end of the wizard.
-TEST_P(HandOff, RunsOnceWhileItsBoxIsOpen) {
-  Launch launch = ToLastNext(TwoCabFiles(), folder().Make("Program Files/App Mgr") / "CeAppMgr.exe");
-  launch.script.Box().Click(IDC_NEXT).Click(IDC_NEXT).Click(IDC_BACK).Click(IDC_CANCEL).Answer("ok").NoBox(700).Exit();
-  Outcome run = Drive(launch);
-  EXPECT_TRUE(run.Clean());
-  EXPECT_TRUE(run.ShowedErrorBox(kSampleTitle, "Can not launch CeAppMgr.exe"));
-  EXPECT_TRUE(run.ExitedWith(0));
-  EXPECT_EQ(FilesIn(AppMgrDir()), (std::vector<std::string>{"Sample", "Sample/DEMO.CAB", "Sample/Setup.ini",
-                                                             "Sample/TWO.CAB"}));
-}
-
-// Settings that name files (LicenseFile, BodyBitmap, HeadBitmap, a CabFiles
-// item) with values that climb out, name a drive, a stream of a Workspace
-// file or a device, real files waiting where they point: through the
+// Settings that name files (LicenseFile, BodyBitmap, HeadBitmap, CabFiles
+// items) with values that name a device, climb out, name a drive or a stream
+// of a Workspace file, real files waiting where they point: through the
 // hand-off none is loaded, moved or changed, only DEMO.CAB and Setup.ini
 // move, a device never blocks the run; through Cancel none is deleted.
 TEST_P(HandOff, SettingsOutsideTheWorkspaceNameNoFile) {
   const fs::path elsewhere = folder().Make("victims");
-  struct Kind {
-    std::string name, license, body, head, cab;
-  };
-  const Kind kinds[] = {
-      {"climbing", "..\\victim.rtf", "..\\body-victim.bmp", "..\\head-victim.bmp", "..\\victim.cab"},
-      {"absolute", WinPath(elsewhere / "victim.rtf"), WinPath(elsewhere / "body-victim.bmp"),
-       WinPath(elsewhere / "head-victim.bmp"), WinPath(elsewhere / "victim.cab")},
-      {"stream", "license.rtf:x", "body.bmp:x", "head.bmp:x", "DEMO.CAB:x"},
-      {"device", "CON", "NUL.bmp", "AUX", "COM1.cab"},
-  };
   for (const fs::path& dir : {folder().Temp(), elsewhere})
-    for (const char* name : {"victim.rtf", "body-victim.bmp", "head-victim.bmp", "victim.cab"})
-      zqfixture::WriteFileBytes((dir / name).string(), Bytes(std::string("{\\rtf1 VICTIM ") + name + "}"));
+    for (const char* name : {"body-victim.bmp", "head-victim.bmp", "victim.cab"})
+      zqfixture::WriteFileBytes((dir / name).string(), Bytes(std::string("VICTIM ") + name));
   const Snapshot temp(folder().Temp(), ""), other(elsewhere, "");
-  const fs::path appMgr = StandIn();
-
-  for (const Kind& kind : kinds) {
-    SCOPED_TRACE(kind.name + " values");
-    Launch launch = ToLastNext(SampleFiles(SampleIni({{"LicenseFile", kind.license},
-                                                      {"BodyBitmap", kind.body},
-                                                      {"HeadBitmap", kind.head},
-                                                      {"CabFiles", kind.cab + ",DEMO.CAB"}})),
-                               appMgr);
-    launch.timeoutMs = 10000;
-    launch.script.actions.pop_back();  // the license view described before the last Next
-    launch.script.State().Click(IDC_NEXT).Exit();
-    for (bool cancel : {false, true}) {
-      fs::remove_all(AppMgrDir() / "Sample");
-      fs::remove(folder().AppMgrLog());
-      Outcome run = Drive(launch);
-      EXPECT_TRUE(run.Clean());
-      EXPECT_EQ(run.wizardTitle, kSampleTitle) << run;
-      EXPECT_TRUE(run.ExitedWith(0));
-      if (!cancel) {
-        ASSERT_TRUE(run.states.size() == 1 && run.states[0].Find(IDC_LICENSE_TEXT)) << run;
-        EXPECT_EQ(run.states[0].Find(IDC_LICENSE_TEXT)->text, "") << run.states[0].Transcript();
-        EXPECT_EQ(FilesIn(AppMgrDir()), (std::vector<std::string>{"CeAppMgr.exe", "Sample", "Sample/DEMO.CAB",
-                                                                   "Sample/Setup.ini"}));
-        EXPECT_EQ(AwaitAppMgr(folder().AppMgrLog(), 1).size(), 1u);
-      }
-      // The license and bitmaps, which no setting names now, stay.
-      EXPECT_EQ(FilesIn(OnlyWorkspace()), (std::vector<std::string>{"body.bmp", "head.bmp", "license.rtf"}));
-      for (const fs::path& workspace : Workspaces(folder().Temp())) fs::remove_all(workspace);
-      EXPECT_EQ(temp.Changes(Snapshot(folder().Temp(), "")), std::vector<std::string>());
-      EXPECT_EQ(other.Changes(Snapshot(elsewhere, "")), std::vector<std::string>());
-      if (kind.name == "device" || kind.name == "stream") break;
-      launch.script = Script().Wizard().Click(IDC_CANCEL).Box().Answer("yes").Exit();
+  const std::string cabs = "..\\victim.cab," + WinPath(elsewhere / "victim.cab") + ",DEMO.CAB:x,COM1.cab,DEMO.CAB";
+  Launch launch = ToLastNext(SampleFiles(SampleIni({{"LicenseFile", "CON"},
+                                                    {"BodyBitmap", "..\\body-victim.bmp"},
+                                                    {"HeadBitmap", WinPath(elsewhere / "head-victim.bmp")},
+                                                    {"CabFiles", cabs}})),
+                             StandIn());
+  launch.timeoutMs = 10000;
+  launch.script.actions.pop_back();  // the license view described before the last Next
+  launch.script.State().Click(IDC_NEXT).Exit();
+  for (const bool cancel : {false, true}) {
+    SCOPED_TRACE(cancel ? "Cancel" : "hand-off");
+    const Outcome run = Drive(launch);
+    EXPECT_TRUE(run.Clean());
+    EXPECT_EQ(run.wizardTitle, kSampleTitle) << run;
+    EXPECT_TRUE(run.ExitedWith(0));
+    if (!cancel) {
+      ASSERT_TRUE(run.states.size() == 1 && run.states[0].Find(IDC_LICENSE_TEXT)) << run;
+      EXPECT_EQ(run.states[0].Find(IDC_LICENSE_TEXT)->text, "") << run.states[0].Transcript();
+      EXPECT_EQ(FilesIn(AppMgrDir()),
+                (std::vector<std::string>{"CeAppMgr.exe", "Sample", "Sample/DEMO.CAB", "Sample/Setup.ini"}));
+      EXPECT_EQ(AwaitAppMgr(folder().AppMgrLog(), 1).size(), 1u);
     }
+    // The license and bitmaps, which no setting names now, stay.
+    EXPECT_EQ(FilesIn(OnlyWorkspace()), (std::vector<std::string>{"body.bmp", "head.bmp", "license.rtf"}));
+    for (const fs::path& workspace : Workspaces(folder().Temp())) fs::remove_all(workspace);
+    EXPECT_EQ(temp.Changes(Snapshot(folder().Temp(), "")), std::vector<std::string>());
+    EXPECT_EQ(other.Changes(Snapshot(elsewhere, "")), std::vector<std::string>());
+    launch.script = Script().Wizard().Click(IDC_CANCEL).Box().Answer("yes").Exit();
   }
 }
 

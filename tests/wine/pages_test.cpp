@@ -1,6 +1,7 @@
 // The wizard's layout: every control where its template puts it, the body and
 // head bitmaps sized and placed from the bitmap files (which are gone once
-// the wizard is up), and the bold Arial of the two titles alone.
+// the wizard is up), the bold Arial of the two titles alone.  (The pages'
+// drawing objects freed: tests/module/pages_test.cpp.)
 #include <algorithm>
 #include <tuple>
 
@@ -67,104 +68,77 @@ void ExpectTemplateRectangles(const State& state, std::vector<int> except = {}) 
   EXPECT_EQ(header->rect, state.Pixels(0, 0, 350, 34)) << header->line;
 }
 
-class Pages : public ProgramTest {
- protected:
-  // Runs the sample with BodyBitmap `bodyName`, HeadBitmap `headName` and
-  // these files in place of its bitmaps up to the wizard; describes the
-  // Welcome, then the License view.  The driver ends the setup there, so
-  // the Workspace keeps what the wizard left.
-  Outcome ShowPages(const std::string& bodyName, const std::string& headName, const std::vector<Entry>& bitmaps) const {
-    std::vector<Entry> entries = SampleFiles(SampleIni({{"BodyBitmap", bodyName}, {"HeadBitmap", headName}}));
+class Pages : public ProgramTest {};
+
+// Runs up to the License view with these body and head bitmaps (empty: a
+// file that is no bitmap; 0 x 0: no file at all); every control at its
+// template rectangle but the bitmap statics, which get the bitmap's size up to
+// 500 x 314 (body, at the page's top-left corner, under the texts) and up to
+// 500 wide, always 55 high (head, flush with the page's right edge); without
+// a usable bitmap they keep the template's.  Both files are gone once the
+// wizard is up.  The wizard's client area is its template's.  The two titles
+// alone are in bold Arial; the button labels carry their mnemonics.
+TEST_P(Pages, ControlsFollowTemplatesAndBitmaps) {
+  const struct {
+    int bodyW, bodyH, headW, headH;             // the bitmaps
+    int bodyStaticW, bodyStaticH, headStaticW;  // 0: the template's
+  } rows[] = {{0, 0, -1, -1, 0, 0, 0}, {600, 400, 600, 55, 500, 314, 500}, {164, 314, 55, 100, 164, 314, 55}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE("body " + std::to_string(row.bodyW) + "x" + std::to_string(row.bodyH) + ", head " +
+                 std::to_string(row.headW) + "x" + std::to_string(row.headH));
+    std::vector<Entry> entries = SampleFiles();
     entries.erase(entries.begin() + 1, entries.begin() + 3);  // body.bmp, head.bmp
-    entries.insert(entries.end(), bitmaps.begin(), bitmaps.end());
+    if (row.bodyW > 0) entries.push_back({"body.bmp", zqfixture::MakeBitmap(row.bodyW, row.bodyH)});
+    entries.push_back(
+        {"head.bmp", row.headW > 0 ? zqfixture::MakeBitmap(row.headW, row.headH) : Bytes("BM no bitmap")});
     for (const fs::path& earlier : Workspaces(folder().Temp())) fs::remove_all(earlier);
     Launch launch = Installed(WriteSetup(entries));
     launch.script.Wizard().State().Click(1000).State();
-    return Drive(launch);
-  }
-  std::vector<std::string> WorkspaceFiles() const { return FilesIn(OnlyWorkspace()); }
-};
-
-const std::vector<std::string> kLeftInWorkspace = {"DEMO.CAB", "Setup.ini"};
-
-// Without usable bitmaps (the body file missing, the head file no BMP) every
-// control keeps its template rectangle, in both views; the head file is gone
-// all the same.  Only the two titles are in bold Arial.
-TEST_P(Pages, TemplatesSetEveryRectangleAndFont) {
-  Outcome run = ShowPages("missing.bmp", "garbage.bmp", {{"garbage.bmp", Bytes("BM but not a bitmap")}});
-  ASSERT_TRUE(run.Clean());
-  ASSERT_EQ(run.states.size(), 2u) << run;
-  for (const State& state : run.states) ExpectTemplateRectangles(state);
-  EXPECT_EQ(WorkspaceFiles(), kLeftInWorkspace);
-
-  const State& state = run.states[0];
-  for (const Control& control : state.controls) {
-    bool title =
-        (control.parent == "welcome" && control.id == 1007) || (control.parent == "header" && control.id == 1010);
-    if (title || !control.page.empty()) continue;
-    EXPECT_FALSE(control.face == "Arial" || control.weight >= 700) << control.line;
-    // The page texts keep the dialog font (the bitmap statics draw no text).
-    bool pageText = control.parent != "wizard" && control.id != 1011 && control.id != 1012;
-    if (pageText) {
-      EXPECT_EQ(control.font, "dialog") << control.line;
-    }
-  }
-  // The two titles: bold Arial, -18 with charset 0 and -8 with charset 1.
-  for (const auto& [parent, id, height, charset] : {std::make_tuple("welcome", 1007, -18L, 0),
-                                                     std::make_tuple("header", 1010, -8L, 1)}) {
-    const Control* title = state.Find(id, parent);
-    ASSERT_TRUE(title) << state.Transcript();
-    EXPECT_TRUE(title->font == "own" && title->face == "Arial" && title->height == height && title->weight == 700 &&
-                title->charset == charset)
-        << "wanted own bold Arial " << height << ", charset " << charset << ", saw " << title->line;
-  }
-}
-
-// The other way round (the body file no BMP, the head value naming a bitmap
-// outside the Workspace): both statics keep their template size, the body
-// file is gone, and the bitmap outside is neither used nor deleted.
-TEST_P(Pages, UnusableBitmapsKeepTemplateSize) {
-  fs::path outside = folder().Temp() / "outside.bmp";
-  zqfixture::WriteFileBytes(outside.string(), zqfixture::MakeBitmap(55, 55));
-  Outcome run = ShowPages("garbage.bmp", "..\\outside.bmp", {{"garbage.bmp", Bytes("not a bitmap at all")}});
-  ASSERT_TRUE(run.Clean());
-  ASSERT_EQ(run.states.size(), 2u) << run;
-  ExpectTemplateRectangles(run.states[1]);
-  EXPECT_EQ(WorkspaceFiles(), kLeftInWorkspace);
-  EXPECT_TRUE(fs::exists(outside));
-}
-
-// Body bitmaps are shown at their size up to 500 x 314 at the page's top-left
-// corner; head bitmaps up to 500 wide and always 55 high, flush with the
-// page's right edge.  Both files are gone once the wizard is up; both statics
-// lie under the texts.
-TEST_P(Pages, BitmapsSizeTheirStatics) {
-  struct Case {
-    int bodyW, bodyH, headW, headH;  // the bitmaps
-    int bodyStaticW, bodyStaticH, headStaticW;
-  };
-  for (const Case& c : {Case{164, 314, 55, 55, 164, 314, 55}, Case{500, 314, 600, 55, 500, 314, 500},
-                        Case{600, 400, 55, 100, 500, 314, 55}}) {
-    SCOPED_TRACE("body " + std::to_string(c.bodyW) + "x" + std::to_string(c.bodyH) + ", head " +
-                 std::to_string(c.headW) + "x" + std::to_string(c.headH));
-    Outcome run = ShowPages(
-        "body.bmp", "head.bmp",
-        {{"body.bmp", zqfixture::MakeBitmap(c.bodyW, c.bodyH)}, {"head.bmp", zqfixture::MakeBitmap(c.headW, c.headH)}});
+    const Outcome run = Drive(launch);
     ASSERT_TRUE(run.Clean());
     ASSERT_EQ(run.states.size(), 2u) << run;
+    EXPECT_EQ(FilesIn(OnlyWorkspace()), (std::vector<std::string>{"DEMO.CAB", "Setup.ini"}));
     const State& state = run.states[1];
-    ExpectTemplateRectangles(state, {1011, 1012});
-    EXPECT_EQ(WorkspaceFiles(), kLeftInWorkspace);
-
+    const bool bitmaps = row.bodyStaticW > 0;
+    ExpectTemplateRectangles(state, bitmaps ? std::vector<int>{1011, 1012} : std::vector<int>{});
     const Control* body = state.Find(1012, "welcome");
     const Control* head = state.Find(1011, "header");
     const Control* headPage = state.Page("header");
     ASSERT_TRUE(body && head && headPage) << state.Transcript();
-    EXPECT_EQ(body->rect, (Rect{0, 0, c.bodyStaticW, c.bodyStaticH})) << body->line;
-    EXPECT_EQ(head->rect, (Rect{headPage->rect.w - c.headStaticW, 0, c.headStaticW, 55})) << head->line;
-    EXPECT_EQ(body->z, 5) << body->line;
-    EXPECT_EQ(head->z, 2) << head->line;
-    EXPECT_TRUE(head->shown) << head->line;
+    if (bitmaps) {
+      EXPECT_EQ(body->rect, (Rect{0, 0, row.bodyStaticW, row.bodyStaticH})) << body->line;
+      EXPECT_EQ(head->rect, (Rect{headPage->rect.w - row.headStaticW, 0, row.headStaticW, 55})) << head->line;
+      EXPECT_EQ(body->z, 5) << body->line;
+      EXPECT_EQ(head->z, 2) << head->line;
+      continue;
+    }
+
+    const State& welcome = run.states[0];
+    ExpectTemplateRectangles(welcome);
+    EXPECT_EQ((Rect{0, 0, welcome.clientW, welcome.clientH}), welcome.Pixels(0, 0, 350, 220)) << "the wizard";
+    const std::pair<int, std::string> labels[] = {{1002, "< &Back"}, {1000, "&Next >"}, {1001, "Cancel"}};
+    for (const auto& [id, label] : labels) {
+      EXPECT_TRUE(welcome.Find(id) && welcome.Find(id)->text == label) << label << "\n" << welcome.Transcript();
+    }
+    for (const Control& control : welcome.controls) {
+      const bool title =
+          (control.parent == "welcome" && control.id == 1007) || (control.parent == "header" && control.id == 1010);
+      if (title || !control.page.empty()) continue;
+      EXPECT_FALSE(control.face == "Arial" || control.weight >= 700) << control.line;
+      // The page texts keep the dialog font (the bitmap statics draw no text).
+      if (control.parent != "wizard" && control.id != 1011 && control.id != 1012) {
+        EXPECT_EQ(control.font, "dialog") << control.line;
+      }
+    }
+    // The two titles: bold Arial, -18 with charset 0 and -8 with charset 1.
+    for (const auto& [parent, id, height, charset] :
+         {std::make_tuple("welcome", 1007, -18L, 0), std::make_tuple("header", 1010, -8L, 1)}) {
+      const Control* title = welcome.Find(id, parent);
+      ASSERT_TRUE(title) << welcome.Transcript();
+      EXPECT_TRUE(title->font == "own" && title->face == "Arial" && title->height == height && title->weight == 700 &&
+                  title->charset == charset)
+          << "wanted own bold Arial " << height << ", charset " << charset << ", saw " << title->line;
+    }
   }
 }
 

@@ -45,9 +45,7 @@ const int kDriverHardLimitSeconds = 300;  // beyond every wait of one script
 
 using Clock = std::chrono::steady_clock;
 
-double SecondsSince(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
+double SecondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 fs::path RigDir() {
   if (const char* dir = std::getenv("ZQ_RIG_DIR")) return dir;
@@ -240,11 +238,11 @@ std::vector<std::string> WineEnvironment(const std::string& display, const fs::p
     if (!StartsWith(var, "HOME=") && !StartsWith(var, "XDG_")) env.push_back(var);
   fs::path home = RigDir() / "home";
   fs::create_directories(home);
-  env.insert(env.end(), {"HOME=" + home.string(), "XDG_CACHE_HOME=" + (home / ".cache").string(),
-                         "XDG_CONFIG_HOME=" + (home / ".config").string(),
-                         "XDG_DATA_HOME=" + (home / ".local/share").string(), "WINEPREFIX=" + prefix.string(),
-                         "WINELOADER=" + loader, "WINEDEBUG=-all",
-                         std::string("WINEDLLOVERRIDES=") + kDllOverrides, "DISPLAY=" + display});
+  env.insert(env.end(),
+             {"HOME=" + home.string(), "XDG_CACHE_HOME=" + (home / ".cache").string(),
+              "XDG_CONFIG_HOME=" + (home / ".config").string(), "XDG_DATA_HOME=" + (home / ".local/share").string(),
+              "WINEPREFIX=" + prefix.string(), "WINELOADER=" + loader, "WINEDEBUG=-all",
+              std::string("WINEDLLOVERRIDES=") + kDllOverrides, "DISPLAY=" + display});
   // Where qemu runs 32-bit programs, Wine's reservation of their address
   // space takes some 65,000 mmap calls that qemu serves slowly: about 50 s
   // per process start.  A reserved guest space of this size cuts that to
@@ -334,15 +332,19 @@ bool MakePrefix(const RigState& state, std::string* why) {
 
 // The first window of a new prefix, and the first use of the setup's dialog
 // font, Rich Edit and Arial, take seconds (font caches, DLL set-up): pay that
-// here, with boxdemo's wizard-shaped dialog, rather than inside the first
-// test's time limits.
+// here, with the sample setup's wizard and Cancel, rather than inside the
+// first test's time limits.
 void WarmUp(const RigState& state) {
-  fs::path demo = RigProgram(Arch::x86_64, "boxdemo.exe"), driver = RigProgram(Arch::x86_64, "zqdriver.exe");
-  if (!fs::exists(demo) || !fs::exists(driver)) return;
+  const fs::path dir = RigDir() / "warm-up", setup = dir / "setup.exe";
+  const fs::path driver = RigProgram(Arch::x86_64, "zqdriver.exe");
+  if (!fs::exists(ProgramProper(Arch::x86_64)) || !fs::exists(driver)) return;
+  fs::create_directories(dir / "temp");
+  zqfixture::WriteFileBytes(setup.string(), zqfixture::BuildSetup(Recipe(Arch::x86_64)));
   Clock::time_point start = Clock::now();
-  const ProgramResult run = Run({kWine64, driver.string(), "--exe", WinPath(demo), "--args", "wizard 0", "--timeout",
-                                 "60000", "wizard", "click:1001", "box", "answer:yes", "exit"},
-                                WineEnvironment(state.display, state.prefix, kWine64), 120);
+  const ProgramResult run =
+      Run({kWine64, driver.string(), "--exe", WinPath(setup), "--temp", WinPath(dir / "temp"), "--appmgr",
+           "C:\\CeAppMgr.exe", "--timeout", "60000", "wizard", "click:1001", "box", "answer:yes", "exit"},
+          WineEnvironment(state.display, state.prefix, kWine64), 120);
   SettleServices(WineEnvironment(state.display, state.prefix, kWine64));
   std::printf("wine rig: first windows (warm-up) took %.1f s%s\n", SecondsSince(start),
               run.out.find("DONE errors=0") == std::string::npos ? (", and failed:\n" + run.out).c_str() : "");
@@ -372,10 +374,14 @@ std::string Unescape(const std::string& text, size_t* pos) {
       continue;
     }
     char c = text[++i];
-    if (c == 'n') out += '\n';
-    else if (c == 'r') out += '\r';
-    else if (c == 't') out += '\t';
-    else if (c != 'x') out += c;
+    if (c == 'n')
+      out += '\n';
+    else if (c == 'r')
+      out += '\r';
+    else if (c == 't')
+      out += '\t';
+    else if (c != 'x')
+      out += c;
     else if (i + 2 < text.size()) {
       out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
       i += 2;
@@ -464,8 +470,9 @@ void ParseLines(Outcome* run) {
       open->focus = f["focus"];
       open->style = Hex32(f["style"]);
       std::sscanf(f["units"].c_str(), "%d,%d", &open->unitsX, &open->unitsY);
+      std::sscanf(f["client"].c_str(), "%d,%d", &open->clientW, &open->clientH);
     } else if (word == "BOX") {
-      Box box{f["caption"], f["text"], {}, f["default"], f["icon"], f["owner"], f["wizard"], line};
+      Box box{f["caption"], f["text"], {}, f["default"], f["icon"], f["owner"], line};
       std::stringstream buttons(f["buttons"] == "none" ? "" : f["buttons"]);
       for (std::string button; std::getline(buttons, button, ',');) box.buttons.push_back(button);
       run->boxes.push_back(box);
@@ -475,8 +482,6 @@ void ParseLines(Outcome* run) {
       run->wizardTitle = f["title"];
     } else if (word == "ERROR" || word == "TIMEOUT") {
       run->errors.push_back(line);
-    } else if (word == "KILLED") {
-      run->killed = true;
     }
   }
 }
@@ -568,9 +573,7 @@ Rig& Rig::Get() {
 
 std::string Rig::Loader(Arch arch) { return arch == Arch::x86_64 ? kWine64 : kWine32; }
 
-std::vector<std::string> Rig::Environment(Arch arch) const {
-  return WineEnvironment(display_, prefix_, Loader(arch));
-}
+std::vector<std::string> Rig::Environment(Arch arch) const { return WineEnvironment(display_, prefix_, Loader(arch)); }
 
 bool Rig::CanRun(Arch arch, std::string* why, bool* broken) const {
   // The cache holds "1", "0 <why>" (cannot run here) or "2 <why>" (should
@@ -673,8 +676,6 @@ std::vector<AppMgrStart> ReadAppMgrLog(const fs::path& log) {
     const bool exists = rest.size() >= 9 && rest.compare(rest.size() - 9, 9, " exists=1") == 0;
     const std::string name = rest.size() >= 9 ? rest.substr(0, rest.size() - 9) : rest;
     if (word == "CMDLINE") start.commandLine = rest;
-    if (word == "COMPONENT") start.component = rest;
-    if (word == "CABFILES") start.cabFiles = rest;
     if (word == "CAB") start.cabs.emplace_back(name, exists);
     if (word == "INI") {
       start.ini = name;
@@ -698,7 +699,8 @@ std::vector<AppMgrStart> AwaitAppMgr(const fs::path& log, size_t starts, double 
 std::ostream& operator<<(std::ostream& out, const AppMgrStart& start) {
   out << "command line " << Quoted(start.commandLine) << ", Setup.ini " << Quoted(start.ini)
       << (start.iniExists ? " (exists)" : " (missing)");
-  for (const auto& [name, exists] : start.cabs) out << ", CAB " << Quoted(name) << (exists ? " (exists)" : " (missing)");
+  for (const auto& [name, exists] : start.cabs)
+    out << ", CAB " << Quoted(name) << (exists ? " (exists)" : " (missing)");
   return out;
 }
 
@@ -739,7 +741,8 @@ std::string EndCrashDebuggers() {
   const std::string wanted = "WINEPREFIX=" + Rig::Get().Prefix().string();
   std::string ended;
   std::error_code error;
-  for (auto it = fs::directory_iterator("/proc", error); !error && it != fs::directory_iterator(); it.increment(error)) {
+  for (auto it = fs::directory_iterator("/proc", error); !error && it != fs::directory_iterator();
+       it.increment(error)) {
     const std::string pid = it->path().filename().string();
     if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
     if (!StartsWith(ReadFile(it->path() / "comm"), "winedbg")) continue;
@@ -784,10 +787,13 @@ std::string SampleIni(const std::map<std::string, std::string>& values) {
   return ini;
 }
 
-std::vector<Entry> SampleFiles(const std::string& ini) { return Put(zqfixture::SampleEntries(), {"Setup.ini", Bytes(ini)}); }
+std::vector<Entry> SampleFiles(const std::string& ini) {
+  return Put(zqfixture::SampleEntries(), {"Setup.ini", Bytes(ini)});
+}
 
 std::vector<Entry> TwoCabFiles(const std::string& ini, const std::string& edition) {
-  std::vector<Entry> files = Put(SampleFiles(ini), {"DEMO.CAB", zqfixture::MakeCabinet("demo.exe", Bytes("demo " + edition))});
+  std::vector<Entry> files =
+      Put(SampleFiles(ini), {"DEMO.CAB", zqfixture::MakeCabinet("demo.exe", Bytes("demo " + edition))});
   return Put(files, {"TWO.CAB", zqfixture::MakeCabinet("two.exe", Bytes("two " + edition))});
 }
 
@@ -928,8 +934,8 @@ Outcome Drive(const Launch& launch) {
   // The 64-bit driver works 32-bit setups too (see the probe's placement in
   // MakePrefix): where qemu runs them, that halves the emulated work.
   const Arch driverArch = rig.CanRun(Arch::x86_64) ? Arch::x86_64 : launch.arch;
-  std::vector<std::string> argv = {Rig::Loader(driverArch), RigProgram(driverArch, "zqdriver.exe").string(),
-                                   "--exe", WinPath(launch.exe)};
+  std::vector<std::string> argv = {Rig::Loader(driverArch), RigProgram(driverArch, "zqdriver.exe").string(), "--exe",
+                                   WinPath(launch.exe)};
   if (!launch.args.empty()) argv.insert(argv.end(), {"--args", launch.args});
   if (!launch.cwd.empty()) argv.insert(argv.end(), {"--cwd", WinPath(launch.cwd)});
   if (!launch.temp.empty()) {
@@ -950,14 +956,17 @@ Outcome Drive(const Launch& launch) {
       if (StartsWith(entry, "WINEDLLOVERRIDES=") && !value.empty()) entry += ";" + value;
   }
   switch (launch.appPaths.kind) {
-    case AppPaths::Kind::Keep: break;
-    case AppPaths::Kind::Missing: argv.push_back("--appmgr-missing"); break;
-    case AppPaths::Kind::NoValue: argv.push_back("--appmgr-novalue"); break;
-    case AppPaths::Kind::Value: argv.insert(argv.end(), {"--appmgr", launch.appPaths.value}); break;
-  }
-  if (!launch.captureDir.empty()) {
-    fs::create_directories(launch.captureDir);
-    argv.insert(argv.end(), {"--capture-dir", WinPath(launch.captureDir)});
+    case AppPaths::Kind::Keep:
+      break;
+    case AppPaths::Kind::Missing:
+      argv.push_back("--appmgr-missing");
+      break;
+    case AppPaths::Kind::NoValue:
+      argv.push_back("--appmgr-novalue");
+      break;
+    case AppPaths::Kind::Value:
+      argv.insert(argv.end(), {"--appmgr", launch.appPaths.value});
+      break;
   }
   argv.insert(argv.end(), {"--timeout", std::to_string(launch.timeoutMs)});
   argv.insert(argv.end(), launch.script.actions.begin(), launch.script.actions.end());
@@ -967,17 +976,7 @@ Outcome Drive(const Launch& launch) {
   bool hardStop = false;
   Collect(
       Spawn(argv, driverEnv, fs::path()), kDriverHardLimitSeconds, &run.stderrText,
-      [&](const std::string& line) {
-        run.lines.push_back(line);
-        std::string word;
-        std::map<std::string, std::string> f = Fields(line, &word);
-        if (word != "CAPTURE" || launch.captureDir.empty()) return;
-        fs::path png = launch.captureDir / (f["name"] + ".png");
-        Run({"/usr/bin/import", "-display", rig.Display(), "-window", "root", png.string()}, BaseEnvironment(), 60);
-        if (fs::exists(png)) run.captures.push_back(png.string());
-        WriteFile(launch.captureDir / (f["name"] + ".done"), "");
-      },
-      &hardStop);
+      [&](const std::string& line) { run.lines.push_back(line); }, &hardStop);
   run.seconds = SecondsSince(start);
   if (hardStop) run.lines.push_back("TIMEOUT action=\"harness\" reason=\"the driver was killed\"");
   ParseLines(&run);
@@ -1024,7 +1023,9 @@ Launch WineTest::Setup(const fs::path& exe) const {
   return launch;
 }
 
-fs::path WineTest::StandIn(const std::string& relative) const { return InstallStandIn(arch(), folder().Make(relative)); }
+fs::path WineTest::StandIn(const std::string& relative) const {
+  return InstallStandIn(arch(), folder().Make(relative));
+}
 
 void ProgramTest::SetUp() {
   WineTest::SetUp();

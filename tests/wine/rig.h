@@ -50,7 +50,6 @@ class Rig {
   static int SetUpForRun();
   static int TakeDownForRun();
 
-  const std::string& Display() const { return display_; }
   const fs::path& Prefix() const { return prefix_; }
   // Whether programs of this architecture run here (found once per run by
   // starting the stand-in with --version); *why tells why not.  *broken
@@ -97,10 +96,9 @@ fs::path InstallStandIn(Arch arch, const fs::path& folder);
 
 // One start of the stand-in Application Manager, as it logged it.
 struct AppMgrStart {
-  std::string commandLine;                         // GetCommandLineA, verbatim
-  std::string ini;                                 // the quoted Setup.ini path
+  std::string commandLine;  // GetCommandLineA, verbatim
+  std::string ini;          // the quoted Setup.ini path
   bool iniExists = false;
-  std::string component, cabFiles;                // read from that Setup.ini
   std::vector<std::pair<std::string, bool>> cabs;  // item, exists beside it
 };
 std::vector<AppMgrStart> ReadAppMgrLog(const fs::path& log);
@@ -170,13 +168,10 @@ class Script {
   Script& Answer(const std::string& button) { return Add("answer:" + button); }
   Script& Click(int id) { return Add("click:" + std::to_string(id)); }
   Script& Command(int id) { return Add("command:" + std::to_string(id)); }
-  Script& Key(const std::string& name) { return Add("key:" + name); }
   Script& Esc() { return Add("esc"); }
   Script& State() { return Add("state"); }
   Script& Windows() { return Add("windows"); }
   Script& NoBox(int ms) { return Add("nobox:" + std::to_string(ms)); }
-  Script& Sleep(int ms) { return Add("sleep:" + std::to_string(ms)); }
-  Script& Capture(const std::string& name) { return Add("capture:" + name); }
   Script& Exit() { return Add("exit"); }
   Script& Add(const std::string& action) {
     actions.push_back(action);
@@ -209,7 +204,6 @@ struct Launch {
   AppPaths appPaths = AppPaths::Missing();
   // More Windows environment; WINEDLLOVERRIDES is added to the rig's own.
   std::map<std::string, std::string> env;
-  fs::path captureDir;  // where capture:NAME puts NAME.png
   int timeoutMs = 20000;  // of every wait of the driver
   Script script;
 };
@@ -228,7 +222,6 @@ struct Box {
   std::string defaultButton;         // "no", or "none"
   std::string icon;                  // "hand", "question", ..., "none"
   std::string owner;                 // "none", "wizard" or a handle
-  std::string wizard;                // "none", "enabled" or "disabled"
   std::string line;                  // the driver's line
 };
 
@@ -236,13 +229,13 @@ struct Control {
   std::string parent;  // "wizard", "welcome", "header", "page"
   int id = 0;          // -1 for 0xFFFF
   std::string cls, page, text;
-  int z = 0;             // 0 = top of its parent's Z-order
-  bool shown = false;    // IsWindowVisible
+  int z = 0;           // 0 = top of its parent's Z-order
+  bool shown = false;  // IsWindowVisible
   bool enabled = false;
-  int checked = -1;      // -1 for controls that cannot be checked
-  Rect rect;             // pixels of the wizard's client area
+  int checked = -1;  // -1 for controls that cannot be checked
+  Rect rect;         // pixels of the wizard's client area
   uint32_t style = 0;
-  std::string font;      // "dialog", "own", "none", "?"
+  std::string font;  // "dialog", "own", "none", "?"
   std::string face;
   long height = 0, weight = 0;
   int charset = -1;
@@ -250,9 +243,10 @@ struct Control {
 };
 
 struct State {
-  std::string title, focus;  // focus: control ID, "wizard", "none"
-  int unitsX = 0, unitsY = 0;  // dialog base units
-  uint32_t style = 0;          // the wizard's own
+  std::string title, focus;      // focus: control ID, "wizard", "none"
+  int unitsX = 0, unitsY = 0;    // dialog base units
+  int clientW = 0, clientH = 0;  // the wizard's client area in pixels
+  uint32_t style = 0;            // the wizard's own
   std::vector<Control> controls;
   std::vector<std::string> lines;
   // The first control with this ID (in a page: parent "welcome"/"header").
@@ -269,12 +263,10 @@ struct Outcome {
   std::string stderrText;
   std::vector<Box> boxes;
   std::vector<State> states;
-  std::vector<std::string> errors;    // ERROR and TIMEOUT lines
-  std::vector<std::string> captures;  // PNG files taken
-  std::optional<uint32_t> exitCode;   // from EXIT
-  std::string wizardTitle;            // from WIZARD
-  bool killed = false;                // the driver ended the program
-  double seconds = 0;                 // wall time of the whole run
+  std::vector<std::string> errors;   // ERROR and TIMEOUT lines
+  std::optional<uint32_t> exitCode;  // from EXIT
+  std::string wizardTitle;           // from WIZARD
+  double seconds = 0;                // wall time of the whole run
 
   std::string Transcript() const;
   // Checks that print the transcript when they fail.
@@ -355,7 +347,6 @@ void PrintTo(Arch arch, std::ostream* out);
 
 }  // namespace zqrig
 
-#define ZQ_WINE_TEST_SUITE(Suite)                                                          \
-  INSTANTIATE_TEST_SUITE_P(Wine, Suite,                                                   \
-                           ::testing::Values(::zqrig::Arch::x86_64, ::zqrig::Arch::i686), \
+#define ZQ_WINE_TEST_SUITE(Suite)                                                                      \
+  INSTANTIATE_TEST_SUITE_P(Wine, Suite, ::testing::Values(::zqrig::Arch::x86_64, ::zqrig::Arch::i686), \
                            ::zqrig::ArchParamName)

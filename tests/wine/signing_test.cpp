@@ -34,8 +34,10 @@ class SignedSetup : public ProgramTest {
 };
 
 // The signature changes the header's CheckSum and certificate-table entry
-// and sits behind the payload: the program reads past neither.
-TEST_P(SignedSetup, RunsThroughTheWizardAndHandsOff) {
+// and sits behind the payload: the program reads past neither.  A byte of the
+// entry table changed after signing gives the program's own message, not a
+// pass because the file is signed.
+TEST_P(SignedSetup, RunsThroughTheWizardUnlessDamaged) {
   const fs::path setup = BuildSigned();
   ASSERT_FALSE(setup.empty());
   Launch launch = Installed(setup);
@@ -49,18 +51,11 @@ TEST_P(SignedSetup, RunsThroughTheWizardAndHandsOff) {
   ASSERT_EQ(starts.size(), 1u) << run;
   EXPECT_TRUE(starts[0].iniExists) << starts[0];
   EXPECT_EQ(starts[0].cabs, (std::vector<std::pair<std::string, bool>>{{"DEMO.CAB", true}})) << starts[0];
-}
 
-// A byte of the entry table changed after signing: the program's own
-// message, not a pass because the file is signed.
-TEST_P(SignedSetup, DamagedAfterSigningIsRefused) {
-  const fs::path setup = BuildSigned();
-  ASSERT_FALSE(setup.empty());
   std::vector<uint8_t> bytes = FileBytes(setup);
   bytes[kTableOffset + 4] ^= 0x01;
   zqfixture::WriteFileBytes(setup.string(), bytes);
-  Launch launch = Installed(setup);
-  launch.script.Box().Answer("ok").Exit();
+  launch.script = Script().Box().Answer("ok").Exit();
   EXPECT_TRUE(Refused(Drive(launch), Messages[MSG_BAD_TABLE_CRC]));
 }
 

@@ -8,9 +8,8 @@
 //   START
 //   CMDLINE <the whole command line, verbatim>
 //   INI <path of the quoted Setup.ini> exists=0|1
-//   COMPONENT <Component value>            (only when the Setup.ini exists)
-//   CABFILES <CabFiles value>              (only when the Setup.ini exists)
-//   CAB <item> exists=0|1                  (one per comma-separated item)
+//   CAB <item> exists=0|1   (one per comma-separated item of the CabFiles
+//                             value of the Setup.ini's Component)
 //   END
 //
 // Values are written as they are; a line break inside one (never seen from
@@ -89,7 +88,6 @@ int main(int argc, char** argv) {
   if (iniExists) {
     std::string component = ReadValue(ini, "CEAppManager", "Component");
     std::string cabFiles = ReadValue(ini, component.c_str(), "CabFiles");
-    record += "COMPONENT " + OneLine(component) + "\nCABFILES " + OneLine(cabFiles) + "\n";
     std::string folder = FolderOf(ini);
     size_t start = 0;
     while (!cabFiles.empty() && start <= cabFiles.size()) {

@@ -34,15 +34,11 @@
 //                  is enabled (no owned modal box open)       -> CLICKED
 //   command:ID     post WM_COMMAND(ID, BN_CLICKED) to the wizard, looking
 //                  at no control (a Back while Back is hidden) -> COMMAND
-//   key:NAME       post WM_KEYDOWN and WM_KEYUP of a key to the window that
-//                  has the focus in the child: escape, return, tab, space,
-//                  pagedown, pageup, up, down, left, right, or a number -> KEY
-//   esc            the same as key:escape
+//   esc            post WM_KEYDOWN and WM_KEYUP of Escape to the window that
+//                  has the focus in the child                 -> KEY
 //   state          describe the wizard                        -> STATE block
 //   windows        describe every window of the child         -> WINDOW lines
 //   nobox:MS       watch MS milliseconds for a message box -> NOBOX, or BOX
-//   sleep:MS       wait MS milliseconds
-//   timeout:MS     the time limit of the following waits
 //   capture:NAME   print CAPTURE, then wait until the file NAME.done exists in
 //                  the capture folder (the harness takes a screenshot and
 //                  creates it)                                -> CAPTURED
@@ -218,20 +214,6 @@ int BoxButtonId(const std::string& name) {
   return 0;
 }
 
-int KeyCode(const std::string& name) {
-  static const struct {
-    const char* name;
-    int code;
-  } keys[] = {{"escape", VK_ESCAPE}, {"return", VK_RETURN}, {"enter", VK_RETURN},
-              {"tab", VK_TAB},       {"space", VK_SPACE},   {"pagedown", VK_NEXT},
-              {"pageup", VK_PRIOR},  {"up", VK_UP},         {"down", VK_DOWN},
-              {"left", VK_LEFT},     {"right", VK_RIGHT}};
-  for (const auto& key : keys)
-    if (name == key.name) return key.code;
-  long code = 0;
-  return ParseNumber(name, &code) && code > 0 && code < 256 ? static_cast<int>(code) : 0;
-}
-
 void DoAnswer(Session& session, const std::string& action, const std::string& button) {
   int id = BoxButtonId(button);
   if (!id) return Error(session, action, "unknown button " + button);
@@ -270,9 +252,8 @@ void DoCommand(Session& session, const std::string& action, const std::string& a
   Emit("COMMAND id=" + std::to_string(id));
 }
 
-void DoKey(Session& session, const std::string& action, const std::string& name) {
-  int code = KeyCode(name);
-  if (!code) return Error(session, action, "unknown key " + name);
+void DoEscape(Session& session, const std::string& action) {
+  const int code = VK_ESCAPE;
   GUITHREADINFO info = {};
   info.cbSize = sizeof info;
   GetGUIThreadInfo(session.threadId, &info);
@@ -286,7 +267,7 @@ void DoKey(Session& session, const std::string& action, const std::string& name)
   PostMessageA(target, WM_KEYDOWN, code, scan | 1);
   PostMessageA(target, WM_KEYUP, code, scan | 1 | 0xC0000000);
   SettleOrTimeOut(session, action, root);
-  Emit("KEY name=" + name + " target=" + targetText);
+  Emit("KEY name=escape target=" + targetText);
 }
 
 void DoCapture(Session& session, const std::string& action, const std::string& name) {
@@ -337,10 +318,8 @@ void RunAction(Session& session, const std::string& action) {
     DoClick(session, action, argument);
   } else if (verb == "command") {
     DoCommand(session, action, argument);
-  } else if (verb == "key") {
-    DoKey(session, action, argument);
   } else if (verb == "esc") {
-    DoKey(session, action, "escape");
+    DoEscape(session, action);
   } else if (verb == "state") {
     HWND wizard = FindWizard(session.target);
     if (!wizard) return Error(session, action, "no wizard is shown");
@@ -352,10 +331,6 @@ void RunAction(Session& session, const std::string& action) {
         static_cast<DWORD>(number), [&] { return FindBox(session.target); },
         [] {});
     Emit(box ? DescribeBox(box, FindWizard(session.target)) : std::string("NOBOX"));
-  } else if (verb == "sleep" && ParseNumber(argument, &number) && number >= 0) {
-    Sleep(static_cast<DWORD>(number));
-  } else if (verb == "timeout" && ParseNumber(argument, &number) && number > 0) {
-    session.timeoutMs = static_cast<DWORD>(number);
   } else if (verb == "capture" && !argument.empty()) {
     DoCapture(session, action, argument);
   } else if (verb == "exit") {
