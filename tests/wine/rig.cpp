@@ -908,20 +908,6 @@ bool MatchesMessage(const std::string& text, const std::string& pattern) {
   return Matcher{pattern, text}.At(0, 0);
 }
 
-bool IsMessage(const std::string& text, MessageId id) {
-  std::string pattern = Messages[id];
-  const size_t s = pattern.find("%s");
-  if (pattern.find("%08X") == std::string::npos && s != std::string::npos)
-    pattern.replace(s, 2, Messages[MSG_MAY_BE_CORRUPTED]);
-  return MatchesMessage(text, pattern);
-}
-
-std::optional<MessageId> CatalogueMessage(const std::string& text) {
-  for (int id = 0; id < MSG_COUNT; ++id)
-    if (IsMessage(text, static_cast<MessageId>(id))) return static_cast<MessageId>(id);
-  return std::nullopt;
-}
-
 ::testing::AssertionResult Refused(const Outcome& run, const std::string& pattern) {
   ::testing::AssertionResult box = run.ShowedErrorBox("ZQ Installer Error", pattern);
   return box ? run.ExitedWith(0xFFFFFFFF) : box;

@@ -282,10 +282,6 @@ std::ostream& operator<<(std::ostream& out, const Outcome& run);
 // Whether `text` is `pattern` with "%08X" standing for eight upper-case
 // hexadecimal digits and "%s" for any text.
 bool MatchesMessage(const std::string& text, const std::string& pattern);
-// Whether `text` is message `id` as the program formats it ("%s" of the
-// damaged-payload messages being "The file may be corrupted.").
-bool IsMessage(const std::string& text, MessageId id);
-std::optional<MessageId> CatalogueMessage(const std::string& text);
 // How every failure before the wizard ends: the error box "ZQ Installer
 // Error" with `pattern`, then exit code FFFFFFFF.
 ::testing::AssertionResult Refused(const Outcome& run, const std::string& pattern);
