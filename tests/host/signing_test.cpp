@@ -1,10 +1,10 @@
 // Signable setups: the programs proper as built, a setup packed before
-// signing was possible, and zqpack build --sign.  (StubChecksum over any
-// header: the fuzz target; where osslsigncode writes: SignedBuild.)
+// signing was possible, and zqpack build --sign.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
+#include "bytes.h"
 #include "payload/checksum.h"
 #include "support.h"
 
@@ -16,7 +16,47 @@ uint32_t PlainChecksum(const std::vector<uint8_t>& stub) {
   return PayloadChecksum(kPayloadSignature, stub.data(), stub.size());
 }
 
+// A program proper's header as a linker lays it down around filler bytes:
+// e_lfanew, "PE\0\0", an optional header of `magic` with 16 data directories.
+std::vector<uint8_t> PeStub(uint16_t magic, uint32_t pe) {
+  std::vector<uint8_t> stub = zqfixture::FillerStub();
+  PutLe32(&stub[0x3C], pe);
+  PutLe32(&stub[pe], 0x00004550);
+  PutLe16(&stub[pe + 24], magic);
+  PutLe32(&stub[pe + 24 + (magic == 0x20B ? 108 : 92)], 16);  // NumberOfRvaAndSizes
+  return stub;
+}
+
 }  // namespace
+
+// The two fields signing writes, found for PE32 and PE32+ and only inside
+// the 32768 bytes; whatever signing writes there leaves the sum unchanged.
+// (Every other byte counting, over any header: the fuzz target.)
+TEST(StubChecksum, FindsTheSignedFieldsInsideTheProgramProperOnly) {
+  const struct {
+    uint16_t magic;
+    uint32_t pe, checkSumAt, certTableAt;  // certTableAt 0: not found
+  } rows[] = {{0x10B, 0x80, 0x80 + 88, 0x80 + 152},
+              {0x20B, 0x80, 0x80 + 88, 0x80 + 168},
+              {0x20B, kStubBytes - 176, kStubBytes - 88, kStubBytes - 8},  // the last e_lfanew that fits
+              {0x20B, kStubBytes - 175, 0, 0},
+              {0x107, 0x80, 0, 0}};  // a ROM image's magic
+  for (const auto& row : rows) {
+    std::vector<uint8_t> stub = PeStub(row.magic, row.pe);
+    SignedFields fields{};
+    ASSERT_EQ(FindSignedFields(stub.data(), &fields), row.certTableAt != 0) << row.pe;
+    if (row.certTableAt == 0) continue;
+    EXPECT_EQ(fields.CheckSumAt, row.checkSumAt);
+    EXPECT_EQ(fields.CertTableAt, row.certTableAt);
+    std::fill_n(&stub[row.checkSumAt], kCheckSumBytes, 0);
+    std::fill_n(&stub[row.certTableAt], kCertEntryBytes, 0);
+    const uint32_t plain = PlainChecksum(stub);
+    PutLe32(&stub[row.checkSumAt], 0x0001136B);
+    PutLe32(&stub[row.certTableAt], 32864);
+    PutLe32(&stub[row.certTableAt + 4], 1504);
+    EXPECT_EQ(ComputeStubChecksum(stub.data()), plain) << row.pe;
+  }
+}
 
 // Both builds: zeros where signing writes, so a setup's StubChecksum is the
 // plain sum; a manifest that asks for administrator rights and nothing else.
