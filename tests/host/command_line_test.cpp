@@ -1,6 +1,6 @@
 // zqpack's command line: a wrong one is answered with one line and exit code
-// 2, a file that cannot be read or written with one line naming it and exit
-// code 1, and neither leaves a file behind; --help works for every command.
+// 2, a file that cannot be read, packed or written with one line naming it
+// and exit code 1, and neither leaves a file behind; --help works for every command.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -43,10 +43,12 @@ TEST(CommandLine, WrongCommandLinesExitWithTwoAndOneLineAndHelpWithZero) {
   }
 }
 
-TEST(CommandLine, UnreadableFilesExitWithOneAndNameTheFile) {
+TEST(CommandLine, FilesThatCannotBeReadOrPackedExitWithOne) {
   TestFolder dir;
   const std::string missing = dir.Path("missing.exe"), ini = dir.Path("missing.ini"), out = dir.Path("out.exe");
   const std::string in = dir.Write("in.txt", zqfixture::Bytes("x")), stub = dir.Stub();
+  Args many = {"-q", "build", "-o", out, "--stub", stub};
+  for (int i = 0; i <= 10922; ++i) many.push_back(dir.Write("many/" + std::to_string(i), {}));
   const struct {
     Args args;
     Args mentions;
@@ -60,6 +62,9 @@ TEST(CommandLine, UnreadableFilesExitWithOneAndNameTheFile) {
       // A program proper of any other size than 32768 bytes.
       {{"build", "-o", out, "--stub", dir.Write("short.exe", std::vector<uint8_t>(32767)), in}, {"short.exe", "32768"}},
       {{"build", "-o", out, "--stub", dir.Write("long.exe", std::vector<uint8_t>(32769)), in}, {"long.exe", "32768"}},
+      // Files the program would refuse: a device name, one more than its table holds.
+      {{"build", "-o", out, "--stub", stub, in, dir.Write("NUL.txt", {})}, {"NUL.txt", "not a plain file name"}},
+      {many, {"at most 10922 files"}},
   };
   const Args before = FilesBelow(dir.work());
   for (const auto& row : rows) EXPECT_TRUE(FailedWithOneLine(dir.Run(row.args), 1, row.mentions));
