@@ -1,9 +1,11 @@
 // Start-up's pure pieces with the real Win32 string routines: the Workspace
-// name and the cut of the Application Manager's folder.
+// name, the cut of the Application Manager's folder, and the paths joined
+// only when they fit their buffers with the zero.
 #include "app/startup.h"
 
 #include <windows.h>
 
+#include "app/paths.h"
 #include "app/state.h"
 #include "tests/module/check.h"
 
@@ -24,5 +26,10 @@ int main() {
     CutAppMgrDir();
     CHECK_STR(c[0], AppMgrDir, c[1]);
   }
+  static char dir[kPathChars], dest[kPathChars + 8];
+  memset(dir, 'd', kPathChars - 3);
+  CHECK_TRUE("dir\\n of 1023 characters", JoinPath(dest, dir, "n") && lstrlenA(dest) == kPathChars - 1);
+  dir[kPathChars - 3] = 'd';
+  CHECK_TRUE("dir\\n of 1024 characters", !JoinPath(dest, dir, "n") && dest[0] == 0);
   return FinishChecks();
 }
