@@ -11,30 +11,26 @@
 
 namespace fs = std::filesystem;
 
-RunResult RunZqpack(const std::vector<std::string>& args, const std::string& scratchDir) {
-  fs::create_directories(scratchDir);
-  const std::string outPath = scratchDir + "/.stdout";
-  const std::string errPath = scratchDir + "/.stderr";
+RunResult TestFolder::Run(const std::vector<std::string>& args) const {
+  const std::string scratch = root_ + "/scratch", outPath = scratch + "/.stdout", errPath = scratch + "/.stderr";
+  fs::create_directories(scratch);
+  RunResult run;
+  run.command = "zqpack";
+  std::vector<char*> argv = {const_cast<char*>(ZQPACK_BINARY)};
+  for (const std::string& a : args) {
+    argv.push_back(const_cast<char*>(a.c_str()));
+    run.command += " " + a;
+  }
+  argv.push_back(nullptr);
   const pid_t child = fork();
   if (child == 0) {
-    const int in = open("/dev/null", O_RDONLY);
-    const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (in < 0 || out < 0 || err < 0) _exit(126);
-    dup2(in, 0);
-    dup2(out, 1);
-    dup2(err, 2);
-    setenv("TMPDIR", scratchDir.c_str(), 1);
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(ZQPACK_BINARY));
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
+    const int in = open("/dev/null", O_RDONLY), out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644),
+              err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(126);
+    setenv("TMPDIR", scratch.c_str(), 1);
     execv(ZQPACK_BINARY, argv.data());
     _exit(127);
   }
-  RunResult run;
-  run.command = "zqpack";
-  for (const std::string& a : args) run.command += " " + a;
   int status = 0;
   if (child > 0 && waitpid(child, &status, 0) == child)
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
@@ -53,10 +49,12 @@ std::string Describe(const RunResult& run) {
 ::testing::AssertionResult FailedWithOneLine(const RunResult& run, int exitCode,
                                              const std::vector<std::string>& mentions) {
   bool ok = run.exitCode == exitCode && Lines(run.err).size() == 1;
-  for (const std::string& m : mentions) ok = ok && run.err.find(m) != std::string::npos;
-  if (ok) return ::testing::AssertionSuccess();
   std::string wanted;
-  for (const std::string& m : mentions) wanted += " \"" + m + "\"";
+  for (const std::string& m : mentions) {
+    ok = ok && run.err.find(m) != std::string::npos;
+    wanted += " \"" + m + "\"";
+  }
+  if (ok) return ::testing::AssertionSuccess();
   return ::testing::AssertionFailure() << "wanted exit code " << exitCode << " and one line on stderr holding" << wanted
                                        << "\n"
                                        << Describe(run);
@@ -85,13 +83,12 @@ TestFolder::TestFolder() {
 }
 
 TestFolder::~TestFolder() {
-  if (!::testing::Test::HasFailure()) {
-    std::error_code ec;
-    fs::remove_all(root_, ec);
-  }
+  std::error_code ec;
+  if (!::testing::Test::HasFailure()) fs::remove_all(root_, ec);
 }
 
 std::string TestFolder::Write(const std::string& name, const std::vector<uint8_t>& bytes) const {
+  fs::create_directories(fs::path(Path(name)).parent_path());
   zqfixture::WriteFileBytes(Path(name), bytes);
   return Path(name);
 }
@@ -111,7 +108,4 @@ std::string ReadText(const std::string& path) {
   return s.str();
 }
 
-void WriteText(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary);
-  out << text;
-}
+void WriteText(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }

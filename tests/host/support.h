@@ -1,6 +1,5 @@
 // What the host tests share: a fresh folder per test inside the build tree,
-// the sample's files and fixture-built setups written into it, and zqpack
-// run as a child process with everything it printed.
+// fixture-built files written into it, and zqpack run as a child process.
 #pragma once
 #include <gtest/gtest.h>
 #include <stdint.h>
@@ -13,28 +12,21 @@
 struct RunResult {
   std::string command;  // "zqpack ARGS..."
   int exitCode = -1;
-  std::string out;
-  std::string err;
+  std::string out, err;
 };
 
-// Runs out/zqpack with args; its scratch files (TMPDIR) go to scratchDir.
-RunResult RunZqpack(const std::vector<std::string>& args, const std::string& scratchDir);
-
-// For failure messages: the command, its exit code and both outputs.
+// The command, its exit code and both outputs, for failure messages.
 std::string Describe(const RunResult& run);
-
 std::vector<std::string> Lines(const std::string& text);
 
-// The run ended with exitCode and wrote exactly one line to stderr, holding
-// each of mentions.
+// The run ended with exitCode and one line on stderr holding each of mentions.
 ::testing::AssertionResult FailedWithOneLine(const RunResult& run, int exitCode,
                                              const std::vector<std::string>& mentions = {});
 
-// A recipe of the sample setup (zqfixture::SampleEntries).
-zqfixture::SetupRecipe SampleRecipe();
+zqfixture::SetupRecipe SampleRecipe();  // the sample setup (zqfixture::SampleEntries)
 
-// <build>/tests/host/tmp/<Suite>.<Test>, empty at the start of the test and
-// removed at its end when it passed.  Files of a test go below work().
+// <build>/tests/host/tmp/<Suite>.<Test>, empty at the start, removed at the
+// end when the test passed.  Files of a test go below work().
 class TestFolder {
  public:
   TestFolder();
@@ -44,12 +36,12 @@ class TestFolder {
 
   std::string work() const { return root_ + "/work"; }
   std::string Path(const std::string& name) const { return work() + "/" + name; }
-  // Writes work()/name and returns its path.
-  std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) const;
-  void WriteSample() const;                                       // the sample's five files
-  std::string WriteSetup(const zqfixture::SetupRecipe& r) const;  // work()/setup.exe
-
-  RunResult Run(const std::vector<std::string>& args) const { return RunZqpack(args, root_ + "/scratch"); }
+  std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) const;  // returns the path
+  void WriteSample() const;                                                             // the sample's five files
+  std::string WriteSetup(const zqfixture::SetupRecipe& r) const;                        // work()/setup.exe
+  std::string Stub() const { return Write("stub.exe", zqfixture::FillerStub()); }
+  // Runs zqpack with args; its scratch files (TMPDIR) go beside work().
+  RunResult Run(const std::vector<std::string>& args) const;
 
  private:
   std::string root_;

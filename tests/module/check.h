@@ -1,30 +1,23 @@
-// A minimal check framework for the module tests, which run as Windows
-// programs under Wine (GoogleTest is a Linux library here).  A failed check
-// prints what it saw beside what it wanted; FinishChecks prints the closing
-// line "N passed, N failed" and gives the exit code, non-zero on a failure.
+// The module tests' checks: they run as Windows programs under Wine, where
+// GoogleTest is not at hand.  A failed check prints what it saw beside what
+// it wanted; FinishChecks prints "N passed, N failed" and gives the exit code.
 #pragma once
 #include <stdio.h>
 #include <string.h>
 
 inline int gChecksPassed = 0, gChecksFailed = 0;
 
-inline bool CheckResult(bool ok, const char* group, const char* file, int line, const char* what) {
+// got equals want (whole) or holds it; with got null, ok alone decides.
+inline void Check(bool ok, const char* got, const char* want, bool whole, const char* what, int line) {
+  if (got != nullptr) ok = whole ? strcmp(got, want) == 0 : strstr(got, want) != nullptr;
   ++(ok ? gChecksPassed : gChecksFailed);
-  if (!ok) printf("FAIL %s (%s:%d): %s\n", group, file, line, what);
-  return ok;
+  if (!ok) printf("FAIL %s (line %d)\n", what, line);
+  if (!ok && got != nullptr) printf("  saw:    \"%s\"\n  wanted%s: \"%s\"\n", got, whole ? "" : " within", want);
 }
 
-// got equals want (or, with whole false, holds it).
-inline void CheckText(const char* got, const char* want, bool whole, const char* group, const char* file, int line,
-                      const char* what) {
-  const bool ok = whole ? strcmp(got, want) == 0 : strstr(got, want) != nullptr;
-  if (!CheckResult(ok, group, file, line, what))
-    printf("  saw:    \"%s\"\n  wanted%s: \"%s\"\n", got, whole ? "" : " within", want);
-}
-
-#define CHECK_TRUE(group, condition) CheckResult((condition), group, __FILE__, __LINE__, #condition " is false")
-#define CHECK_STR(group, got, want) CheckText((got), (want), true, group, __FILE__, __LINE__, #got)
-#define CHECK_HAS(group, got, part) CheckText((got), (part), false, group, __FILE__, __LINE__, #got)
+#define CHECK_TRUE(what, condition) Check((condition), nullptr, nullptr, true, what, __LINE__)
+#define CHECK_STR(what, got, want) Check(true, (got), (want), true, what, __LINE__)
+#define CHECK_HAS(what, got, part) Check(true, (got), (part), false, what, __LINE__)
 
 inline int FinishChecks() {
   printf("%d passed, %d failed\n", gChecksPassed, gChecksFailed);

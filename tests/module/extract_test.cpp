@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <initializer_list>
+
 #include "app/state.h"
 #include "payload/checksum.h"
 #include "tests/module/check.h"
@@ -13,43 +15,29 @@ static char TempPath[MAX_PATH];
 static unsigned char Data[200000];  // pseudo-random bytes, then zeros
 
 // PayloadChecksum from the inflater's Adler-32 equals the second pass it
-// replaces, for any data and any 32-bit length (zlib's arithmetic takes
-// lengths as a 32-bit long on Windows).
+// replaces, for any data and any 32-bit length (zlib takes lengths as a
+// 32-bit long on Windows).
 static void CheckChecksumFromAdler() {
   uint32_t seed = 12345;
   for (unsigned char& byte : Data) byte = static_cast<unsigned char>((seed = seed * 1103515245 + 12345) >> 24);
-  const uint32_t lengths[] = {0, 1, 3, 5552, 5553, sizeof Data};
-  for (uint32_t n : lengths) {
-    char what[64];
-    wsprintfA(what, "%lu bytes of data", static_cast<unsigned long>(n));
-    CHECK_TRUE(what, PayloadChecksumFromAdler(adler32(1, Data, n), n) == PayloadChecksum(kPayloadSignature, Data, n));
-  }
-  // Over a run of zeros both sums depend on the length modulo 65521 only, so
-  // a few kilobytes stand for runs of 2 and 4 GiB.
+  for (uint32_t n : {0u, 1u, 5552u, 5553u, static_cast<uint32_t>(sizeof Data)})
+    CHECK_TRUE("data", PayloadChecksumFromAdler(adler32(1, Data, n), n) == PayloadChecksum(kPayloadSignature, Data, n));
+  // Over zeros both sums depend on the length modulo 65521 only, so a few
+  // kilobytes stand for runs of 2 and 4 GiB.
   ZeroMemory(Data, sizeof Data);
-  const uint32_t longRuns[] = {0x7FFFFFFFu, 0x80000000u + 777, 0xFFFFFFFFu};
-  for (uint32_t n : longRuns) {
-    char what[64];
-    wsprintfA(what, "a run of %lu zeros", static_cast<unsigned long>(n));
-    const uInt same = n % 65521;
-    CHECK_TRUE(what,
-               PayloadChecksumFromAdler(adler32(1, Data, same), n) == PayloadChecksum(kPayloadSignature, Data, same));
-  }
+  for (uint32_t n : {0x7FFFFFFFu, 0x80000000u + 777, 0xFFFFFFFFu})
+    CHECK_TRUE("zeros", PayloadChecksumFromAdler(adler32(1, Data, n % 65521), n) ==
+                            PayloadChecksum(kPayloadSignature, Data, n % 65521));
 }
 
-// A setup of one entry "a.bin" whose contents are `size` bytes of Data,
-// in a zlib stream of one stored block, damaged as asked.
 enum class Damage { None, Signature, Trailer, DataChecksum, CutShort };
 
+// A setup of one entry "a.bin" of `size` bytes of Data in a zlib stream of
+// one stored block, damaged as asked.
 static void WriteSetup(const char* path, uint16_t size, Damage damage) {
-  static unsigned char inflated[6 + 65535];
-  lstrcpyA(reinterpret_cast<char*>(inflated), "a.bin");
-  CopyMemory(inflated + 6, Data, size);
-  const uint32_t inflatedSize = 6 + size;
-
-  static unsigned char file[32768 + 28 + 12 + 7 + sizeof inflated + 4];
+  static unsigned char file[32768 + 28 + 12 + 7 + 6 + 65535 + 4];
   ZeroMemory(file, sizeof file);
-  // The stream: header, a final stored block (LEN, NLEN, the bytes), trailer.
+  const uint32_t inflatedSize = 6 + size;
   unsigned char* stream = file + 32768 + 28 + 12;
   const unsigned char head[] = {0x78,
                                 0x01,
@@ -59,11 +47,12 @@ static void WriteSetup(const char* path, uint16_t size, Damage damage) {
                                 static_cast<unsigned char>(~inflatedSize),
                                 static_cast<unsigned char>(~inflatedSize >> 8)};
   CopyMemory(stream, head, sizeof head);
-  CopyMemory(stream + sizeof head, inflated, inflatedSize);
+  unsigned char* inflated = stream + sizeof head;
+  lstrcpyA(reinterpret_cast<char*>(inflated), "a.bin");
+  CopyMemory(inflated + 6, Data, size);
   const uint32_t adler = static_cast<uint32_t>(adler32(1, inflated, inflatedSize));
-  unsigned char* trailer = stream + sizeof head + inflatedSize;
-  for (int i = 0; i < 4; ++i) trailer[i] = static_cast<unsigned char>(adler >> (24 - 8 * i));
-  if (damage == Damage::Trailer) trailer[3] ^= 1;
+  for (int i = 0; i < 4; ++i) inflated[inflatedSize + i] = static_cast<unsigned char>(adler >> (24 - 8 * i));
+  if (damage == Damage::Trailer) inflated[inflatedSize + 3] ^= 1;
   const uint32_t streamBytes = sizeof head + inflatedSize + 4;
 
   PayloadHeader header = {kPayloadSignature, streamBytes, inflatedSize, 1, 0, 0, 0};
@@ -76,56 +65,48 @@ static void WriteSetup(const char* path, uint16_t size, Damage damage) {
   if (damage == Damage::CutShort) header.CompressedSize += 100;  // the file ends first
   CopyMemory(file + 32768, &header, sizeof header);
   CopyMemory(file + 32768 + 28, &entry, sizeof entry);
-
   HANDLE out = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   DWORD written = 0;
   WriteFile(out, file, 32768 + 28 + 12 + streamBytes, &written, nullptr);
   CloseHandle(out);
 }
 
-static void CheckRelease() {
+int main() {
+  GetTempPathA(MAX_PATH, TempPath);
+  CheckChecksumFromAdler();
   const struct {
     const char* what;
     Damage damage;
-    uint16_t size;
     const char* message;  // part of the pending message; null: none
     bool inflaterSetUp;
   } paths[] = {
-      {"a whole setup", Damage::None, 40000, nullptr, true},
-      {"a wrong signature", Damage::Signature, 100, "Invalid signature in installer.", false},
-      {"a wrong zlib trailer", Damage::Trailer, 40000, "Installer failed to extract data block.", true},
-      {"a wrong data checksum", Damage::DataChecksum, 40000, "Invalid CRC in compressed data.", true},
-      {"a file that ends inside the stream", Damage::CutShort, 40000, "Error reading data from installer.", true},
+      {"a whole setup", Damage::None, nullptr, true},
+      {"a wrong signature", Damage::Signature, "Invalid signature in installer.", false},
+      {"a wrong zlib trailer", Damage::Trailer, "Installer failed to extract data block.", true},
+      {"a wrong data checksum", Damage::DataChecksum, "Invalid CRC in compressed data.", true},
+      {"a file that ends inside the stream", Damage::CutShort, "Error reading data from installer.", true},
   };
+  char setup[MAX_PATH + 16], entryPath[MAX_PATH + 16];
   wsprintfA(WorkspaceDir, "%sws", TempPath);
+  wsprintfA(setup, "%ssetup.exe", TempPath);
+  wsprintfA(entryPath, "%s\\a.bin", WorkspaceDir);
   CreateDirectoryA(WorkspaceDir, nullptr);
   for (const auto& p : paths) {
-    char setup[MAX_PATH + 16];
-    wsprintfA(setup, "%ssetup.exe", TempPath);
-    WriteSetup(setup, p.size, p.damage);
+    WriteSetup(setup, 40000, p.damage);
     PendingError = nullptr;
     InflatedTotal = 0;
     RunResources run;
     InitRunResources(&run);
     run.OwnFile = CreateFileA(setup, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    const bool extracted = ExtractPayload(&run);
-    CHECK_TRUE(p.what, extracted == (p.message == nullptr));
+    CHECK_TRUE(p.what, ExtractPayload(&run) == (p.message == nullptr));
     if (p.message != nullptr) CHECK_HAS(p.what, PendingError != nullptr ? PendingError : "(none)", p.message);
     CHECK_TRUE(p.what, (run.Inflater.state != nullptr) == p.inflaterSetUp);
     ReleaseRunResources(&run);
     CHECK_TRUE(p.what, run.Inflater.state == nullptr);
     ReleaseRunResources(&run);  // safe a second time
-    char entryPath[MAX_PATH + 16];
-    wsprintfA(entryPath, "%s\\a.bin", WorkspaceDir);
     DeleteFileA(entryPath);
     DeleteFileA(setup);
   }
   RemoveDirectoryA(WorkspaceDir);
-}
-
-int main() {
-  GetTempPathA(MAX_PATH, TempPath);
-  CheckChecksumFromAdler();
-  CheckRelease();
   return FinishChecks();
 }

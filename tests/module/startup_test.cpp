@@ -1,37 +1,35 @@
 // Start-up's pure pieces with the real Win32 string routines: the Workspace
-// name and the cut of the Application Manager's folder.
+// name, the cut of the Application Manager's folder, and the paths joined
+// only when they fit their buffers with the zero.
 #include "app/startup.h"
 
 #include <windows.h>
 
+#include "app/paths.h"
 #include "app/state.h"
 #include "tests/module/check.h"
 
 int main() {
-  const struct {
-    DWORD id;
-    const char* name;
-  } names[] = {{65541, "_ZQI0005"}, {0x1234BEEF, "_ZQIBEEF"}, {0, "_ZQI0000"}};  // only the low 16 bits count
-  for (const auto& n : names) {
-    char name[16];
-    FormatWorkspaceName(name, n.id);
-    CHECK_STR("workspace name", name, n.name);
-  }
-
-  const struct {
-    const char* path;
-    const char* dir;
-  } cuts[] = {
+  char name[16];
+  FormatWorkspaceName(name, 65541);  // only the low 16 bits count
+  CHECK_STR("workspace name", name, "_ZQI0005");
+  FormatWorkspaceName(name, 0x1234BEEF);
+  CHECK_STR("workspace name", name, "_ZQIBEEF");
+  const char* const cuts[][2] = {
       {"D:\\Tools\\AppMgr\\CeAppMgr.exe", "D:\\Tools\\AppMgr\\"},
       {"CeAppMgr.exe", ""},
       {"D:\\Tools\\AppMgr\\", "D:\\Tools\\AppMgr\\"},
-      {"C:\\Program Files\\Microsoft ActiveSync\\CEAPPMGR.EXE", "C:\\Program Files\\Microsoft ActiveSync\\"},
   };
   for (const auto& c : cuts) {
     lstrcpyA(AppMgrDir, "stale text that must go");
-    lstrcpyA(AppMgrPath, c.path);
+    lstrcpyA(AppMgrPath, c[0]);
     CutAppMgrDir();
-    CHECK_STR(c.path, AppMgrDir, c.dir);
+    CHECK_STR(c[0], AppMgrDir, c[1]);
   }
+  static char dir[kPathChars], dest[kPathChars + 8];
+  memset(dir, 'd', kPathChars - 3);
+  CHECK_TRUE("dir\\n of 1023 characters", JoinPath(dest, dir, "n") && lstrlenA(dest) == kPathChars - 1);
+  dir[kPathChars - 3] = 'd';
+  CHECK_TRUE("dir\\n of 1024 characters", !JoinPath(dest, dir, "n") && dest[0] == 0);
   return FinishChecks();
 }

@@ -10,14 +10,9 @@
 #   ZQ_MUTANT_NO_RIG=1                               no Wine rig (rows with host tests only)
 #
 # Works in a scratch copy of the tracked files (or of COMMIT's tree) under
-# build/mutants/tree, with its own three build trees inside, never in the
-# working tree.  Each mutant is
-# applied by finding its text in the file (a row whose text is gone is
-# reported as stale), built incrementally (the x86_64 program proper and its
-# module tests for the program's folders, zqpack and the host tests for
-# tools/), tested
-# with `ctest -R REGEX -E i686` (one Wine rig for all), and undone.  Per-mutant results go to
-# build/mutants/results.tsv; the last line printed is "killed N of M".
+# build/mutants/tree with its own build trees, never in the working tree
+# (docs/testing.md).  Per-mutant results go to build/mutants/results.tsv;
+# the last line printed is "killed N of M".
 set -uo pipefail
 src=${ZQ_MUTANT_SRC:-$(cd "$(dirname "$0")/../.." && pwd)}
 work=$src/build/${ZQ_MUTANT_DIR:-mutants}

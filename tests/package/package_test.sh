@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # zqpack's Debian package as a user gets it: its control fields and files,
-# its manual page in step with the installed zqpack's --help, both programs
-# proper built in, and the installed zqpack end to end: init an example,
-# add a CAB file, check, build, verify (text and JSON), extract to the byte.
+# its manual page in step with the installed zqpack's --help, and the
+# installed zqpack with both programs proper built in: init an example, add a
+# CAB file, build for each architecture and verify.  (Everything else zqpack
+# does: the host tests.)
 #   package_test.sh HOST_BUILD_DIR OUT_DIR CAB_FILE MAKE_MANPAGE_SCRIPT
 set -euo pipefail
 build=$1 out=$2 cab_source=$3 make_manpage=$4
@@ -39,28 +40,15 @@ for command in $("$zq" --help | sed -n '/^Commands:/,/^$/p' | awk 'NF > 1 {print
   grep -qx "\.SS $command" "$work/packaged.1" || fail "the manual page lacks the command $command"
 done
 
-# Both programs proper are built in: a build for each begins with it.
-for arch in i686 x86_64; do
-  "$zq" --version | grep -qx "program proper $arch: built in" || fail "$arch is not built in: $("$zq" --version)"
-done
-
 product=$work/product
 "$zq" -q init "$product" --product "Package Test"
 cab=$(sed -n 's/^CabFiles = //p' "$product/Setup.ini" | tr -d '\r')
 cp "$cab_source" "$product/$cab"
-checked=$("$zq" check "$product/Setup.ini")
-[ "$checked" = "$product/Setup.ini: 0 errors, 0 warnings" ] || fail "check: $checked"
 for arch in i686 x86_64; do
   setup=$work/setup-$arch.exe
   "$zq" -q build "$product/Setup.ini" --arch "$arch" -o "$setup"
   cmp -n 32768 "$setup" "$out/zqstub-$arch.exe" || fail "the $arch setup does not begin with out/zqstub-$arch.exe"
   "$zq" -q verify "$setup" || fail "verify refused the $arch setup"
-  "$zq" verify --json "$setup" | grep -q '"accepted": true' || fail "verify --json did not accept the $arch setup"
 done
-"$zq" -q extract "$work/setup-i686.exe" -C "$work/extracted"
-for name in license.rtf body.bmp head.bmp Setup.ini "$cab"; do
-  cmp "$product/$name" "$work/extracted/$name" || fail "$name came back changed"
-done
-[ "$(ls "$work/extracted" | wc -l)" = 5 ] || fail "extract wrote: $(ls "$work/extracted")"
 rm -rf "$work"
 echo "package $(basename "$deb"): installed and used"
