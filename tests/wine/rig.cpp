@@ -71,7 +71,7 @@ struct Spawned {
 };
 
 // Starts argv[0] with the given environment, its output into pipes.
-Spawned Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env, const fs::path& cwd) {
+Spawned Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
   int outPipe[2], errPipe[2];
   if (pipe(outPipe) != 0 || pipe(errPipe) != 0) return {};
   pid_t pid = fork();
@@ -80,7 +80,6 @@ Spawned Spawn(const std::vector<std::string>& argv, const std::vector<std::strin
     dup2(null, 0);
     dup2(outPipe[1], 1);
     dup2(errPipe[1], 2);
-    if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(127);
     for (int fd = 3; fd < 1024; ++fd) close(fd);
     std::vector<char*> args, envp;
     for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
@@ -151,12 +150,11 @@ int Collect(Spawned child, int limitSeconds, std::string* err, OnLine onLine, bo
   return 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
 }
 
-// Runs argv to its end; its stdout (and stderr when `withErrors`).
-ProgramResult Run(const std::vector<std::string>& argv, const std::vector<std::string>& env, int limitSeconds,
-                  const fs::path& cwd = fs::path()) {
+// Runs argv to its end.
+ProgramResult Run(const std::vector<std::string>& argv, const std::vector<std::string>& env, int limitSeconds) {
   ProgramResult result;
-  result.status = Collect(Spawn(argv, env, cwd), limitSeconds, &result.err,
-                          [&](const std::string& line) { result.out += line + "\n"; });
+  result.status =
+      Collect(Spawn(argv, env), limitSeconds, &result.err, [&](const std::string& line) { result.out += line + "\n"; });
   return result;
 }
 
@@ -444,7 +442,6 @@ void ParseLines(Outcome* run) {
         c.cls = f["class"];
         c.page = f["page"];
         c.text = f["text"];
-        c.z = ToInt(f["z"]);
         c.shown = f["shown"] == "1";
         c.enabled = f["enabled"] == "1";
         c.checked = f.count("checked") ? ToInt(f["checked"], -1) : -1;
@@ -961,7 +958,7 @@ Outcome Drive(const Launch& launch) {
   Clock::time_point start = Clock::now();
   bool hardStop = false;
   Collect(
-      Spawn(argv, driverEnv, fs::path()), kDriverHardLimitSeconds, &run.stderrText,
+      Spawn(argv, driverEnv), kDriverHardLimitSeconds, &run.stderrText,
       [&](const std::string& line) { run.lines.push_back(line); }, &hardStop);
   run.seconds = SecondsSince(start);
   if (hardStop) run.lines.push_back("TIMEOUT action=\"harness\" reason=\"the driver was killed\"");
@@ -969,11 +966,10 @@ Outcome Drive(const Launch& launch) {
   return run;
 }
 
-ProgramResult RunProgram(Arch arch, const fs::path& exe, const std::vector<std::string>& args, const fs::path& cwd,
-                         int timeoutSeconds) {
+ProgramResult RunProgram(Arch arch, const fs::path& exe, const std::vector<std::string>& args) {
   std::vector<std::string> argv = {Rig::Loader(arch), exe.string()};
   argv.insert(argv.end(), args.begin(), args.end());
-  return Run(argv, Rig::Get().Environment(arch), timeoutSeconds, cwd);
+  return Run(argv, Rig::Get().Environment(arch), 60);
 }
 
 ProgramResult RunZqpack(const std::vector<std::string>& args, const fs::path& scratch, bool withErrors) {

@@ -229,7 +229,6 @@ struct Control {
   std::string parent;  // "wizard", "welcome", "header", "page"
   int id = 0;          // -1 for 0xFFFF
   std::string cls, page, text;
-  int z = 0;           // 0 = top of its parent's Z-order
   bool shown = false;  // IsWindowVisible
   bool enabled = false;
   int checked = -1;  // -1 for controls that cannot be checked
@@ -294,8 +293,7 @@ struct ProgramResult {
   int status = -1;  // the low 8 bits of the exit code, as Unix sees it
   std::string out, err;
 };
-ProgramResult RunProgram(Arch arch, const fs::path& exe, const std::vector<std::string>& args,
-                         const fs::path& cwd = fs::path(), int timeoutSeconds = 60);
+ProgramResult RunProgram(Arch arch, const fs::path& exe, const std::vector<std::string>& args);
 // Runs the Linux out/zqpack with these arguments, its scratch files in
 // `scratch`; its standard output (and error when `withErrors`).
 ProgramResult RunZqpack(const std::vector<std::string>& args, const fs::path& scratch, bool withErrors = true);

@@ -29,11 +29,11 @@ enum class AppPathsMode { Keep, Value, NoValue, Missing };
 struct World {
   AppPathsMode appPaths = AppPathsMode::Keep;
   std::string appPathsValue;
-  std::string temp;                   // TMP and TEMP of the child, if not empty
-  std::vector<std::string> env;       // NAME=VALUE, set in the child
-  std::string cwd;                    // current directory of the child
-  std::string exe;                    // program to start
-  std::string args;                   // command line behind the quoted program
+  std::string temp;              // TMP and TEMP of the child, if not empty
+  std::vector<std::string> env;  // NAME=VALUE, set in the child
+  std::string cwd;               // current directory of the child
+  std::string exe;               // program to start
+  std::string args;              // command line behind the quoted program
 };
 
 // Writes the App Paths key in both registry views; false and *why on failure.
@@ -48,13 +48,13 @@ bool StartSetup(const World& world, PROCESS_INFORMATION* process, std::string* w
 // What only the setup's own process can tell about one of its windows,
 // learnt through zqprobe.dll.
 struct Inside {
-  std::string font;   // "dialog" (its parent's font), "own" or "none"
-  std::string face;   // the font's face name
-  long height = 0;    // lfHeight
-  long weight = 0;    // lfWeight
-  int charset = 0;    // lfCharSet
-  std::string icon;   // icon statics: hand, question, exclamation, asterisk,
-                      // other, none; "-" for other windows
+  std::string font;  // "dialog" (its parent's font), "own" or "none"
+  std::string face;  // the font's face name
+  long height = 0;   // lfHeight
+  long weight = 0;   // lfWeight
+  int charset = 0;   // lfCharSet
+  std::string icon;  // icon statics: hand, question, exclamation, asterisk,
+                     // other, none; "-" for other windows
 };
 
 // Facts about `root` and all its descendants; empty when the probe failed.
@@ -78,7 +78,7 @@ HWND FindBox(const Target& target);
 bool ProcessEnded(const Target& target);
 
 // One line "BOX caption=... text=... buttons=... default=... icon=...
-// owner=... focus=..." describing the box.
+// owner=..." describing the box.
 std::string DescribeBox(HWND box, HWND wizard);
 // The lines of a STATE block, ending with "END".
 std::vector<std::string> DescribeWizard(HWND wizard, DWORD threadId);
@@ -90,8 +90,6 @@ std::string ClickBlocker(HWND control);
 // Waits until the thread that owns `window` has handled what was posted to it
 // (or has entered a modal loop).  False when it did not answer in time.
 bool Settle(HWND window, HANDLE process, DWORD timeoutMs);
-// The window that has the keyboard focus in the thread of `window`.
-HWND FocusOf(HWND window);
 // Dialog base units of "MS Sans Serif" 8, as MapDialogRect uses them.
 POINT DialogBaseUnits();
 

@@ -52,46 +52,39 @@
 // Output lines (strings are double-quoted with C escapes: \n \r \t \" \\ and
 // \xNN for other bytes; rectangles are x,y,w,h in pixels of the wizard's
 // client area):
-//   START pid=N
 //   WIZARD title="..."
 //   BOX caption="..." text="..." buttons=yes,no default=no|none
 //       icon=hand|question|exclamation|asterisk|other|shown|none
-//       owner=none|wizard|HEX wizard=none|enabled|disabled focus=ID|none
+//       owner=none|wizard|HEX
 //     (one line; text: the box's text static; buttons: the visible buttons
 //      in window order; default: the BS_DEFPUSHBUTTON button; icon: which
 //      system icon the icon static shows, "shown" when the probe could not
-//      tell; owner: GW_OWNER; wizard: whether a wizard exists and is enabled
-//      while the box is open; focus: the ID of the focused control)
+//      tell; owner: GW_OWNER)
 //   ANSWERED button=B
-//   CLICKED id=ID    COMMAND id=ID    KEY name=NAME target=ID|wizard|none
-//   STATE title="..." focus=ID|wizard|none units=X,Y client=W,H enabled=0|1
-//       style=HEX [focusparent=welcome|header|page] probe=0|1
-//     followed by one CTRL line per child window, depth first in Z-order
-//     (z counts from 0 = top within the parent), pages followed by their own
-//     children, then a line "END":
-//   CTRL parent=wizard|welcome|header|page id=ID class="..." z=N [page=NAME]
-//       text="..." visible=0|1 shown=0|1 enabled=0|1 [checked=0|1|2]
+//   CLICKED id=ID    COMMAND id=ID    KEY name=NAME
+//   STATE title="..." focus=ID|wizard|none units=X,Y client=W,H style=HEX
+//     followed by one CTRL line per child window, depth first in Z-order,
+//     pages followed by their own children, then a line "END":
+//   CTRL parent=wizard|welcome|header|page id=ID class="..." [page=NAME]
+//       text="..." shown=0|1 enabled=0|1 [checked=0|1|2]
 //       rect=x,y,w,h style=HEX font=dialog|own|none|? [face="..." height=N
 //       weight=N charset=N]
 //     (id: as GetWindowLongPtr gives it, so a template's -1 shows as 65535 in
 //      a classic template and as -1 in an extended one;
 //      units: dialog base units of "MS Sans Serif" 8 from MapDialogRect; the
 //      dialog manager converts each of a template's x, cx with MulDiv(v, X, 4)
-//      and y, cy with MulDiv(v, Y, 8); visible: the window's own WS_VISIBLE;
-//      shown: IsWindowVisible;
+//      and y, cy with MulDiv(v, Y, 8); shown: IsWindowVisible;
 //      checked: BM_GETCHECK of check boxes and radio buttons; font: "dialog"
 //      when the control uses its parent dialog's font, "own" for another
-//      font, with the LOGFONT facts; "?" when probe=0, i.e. zqprobe.dll could
-//      not look inside the setup)
-//   WINDOW depth=N hwnd=HEX class="..." id=ID text="..." style=HEX exstyle=HEX
-//       shown=0|1 screen=x,y,w,h owner=HEX
+//      font, with the LOGFONT facts; "?" when zqprobe.dll could not look
+//      inside the setup)
+//   WINDOW class="..." id=ID text="..."     (depth first)
 //   NOBOX
 //   CAPTURE name="NAME" file="..."     CAPTURED name="NAME"
 //   EXIT XXXXXXXX       (GetExitCodeProcess, 8 upper-case hex digits)
 //   ERROR action="..." reason="..."    (the action was not done; the script
 //                                       goes on)
 //   TIMEOUT action="..." ms=N          (the script stops)
-//   KILLED reason="..."                (the driver ended the child)
 //   DONE errors=N
 // A wait that cannot end well stops the script at once with an ERROR line:
 // "wizard" when a message box appears or the child ends, "box" when the child
@@ -195,8 +188,7 @@ HWND WaitForBox(Session& session, const std::string& action) {
 }
 
 void SettleOrTimeOut(Session& session, const std::string& action, HWND window) {
-  if (window && !Settle(window, session.target.process, session.timeoutMs))
-    TimedOut(session, action);
+  if (window && !Settle(window, session.target.process, session.timeoutMs)) TimedOut(session, action);
 }
 
 HWND FindControl(HWND wizard, int id) {
@@ -207,8 +199,8 @@ HWND FindControl(HWND wizard, int id) {
 }
 
 int BoxButtonId(const std::string& name) {
-  static const char* const names[] = {"ok",   "cancel", "abort", "retry",    "ignore",  "yes",
-                                      "no",   "close",  "help",  "tryagain", "continue"};
+  static const char* const names[] = {"ok", "cancel", "abort", "retry",    "ignore",  "yes",
+                                      "no", "close",  "help",  "tryagain", "continue"};
   for (int i = 0; i < 11; ++i)
     if (name == names[i]) return i + 1;
   return 0;
@@ -223,8 +215,7 @@ void DoAnswer(Session& session, const std::string& action, const std::string& bu
   if (!blocker.empty()) return Error(session, action, "button " + button + ": " + blocker);
   PostMessageA(control, BM_CLICK, 0, 0);
   HWND gone = WaitFor(
-      session.timeoutMs,
-      [&] { return !IsWindow(box) || !IsWindowVisible(box) ? box : nullptr; }, [] {});
+      session.timeoutMs, [&] { return !IsWindow(box) || !IsWindowVisible(box) ? box : nullptr; }, [] {});
   if (!gone) TimedOut(session, action);
   SettleOrTimeOut(session, action, FindWizard(session.target));
   Emit("ANSWERED button=" + button);
@@ -261,20 +252,17 @@ void DoEscape(Session& session, const std::string& action) {
   if (!target) target = FindWizard(session.target);
   if (!target) return Error(session, action, "no window has the focus");
   HWND root = GetAncestor(target, GA_ROOT);
-  std::string targetText = target == root ? std::string("wizard")
-                                          : std::to_string(GetWindowLongPtrA(target, GWLP_ID));
   LPARAM scan = static_cast<LPARAM>(MapVirtualKeyA(code, MAPVK_VK_TO_VSC)) << 16;
   PostMessageA(target, WM_KEYDOWN, code, scan | 1);
   PostMessageA(target, WM_KEYUP, code, scan | 1 | 0xC0000000);
   SettleOrTimeOut(session, action, root);
-  Emit("KEY name=escape target=" + targetText);
+  Emit("KEY name=escape");
 }
 
 void DoCapture(Session& session, const std::string& action, const std::string& name) {
   if (session.captureDir.empty()) return Error(session, action, "no --capture-dir given");
   // Let the child paint what the last action changed.
-  if (HWND wizard = FindWizard(session.target))
-    Settle(wizard, session.target.process, session.timeoutMs);
+  if (HWND wizard = FindWizard(session.target)) Settle(wizard, session.target.process, session.timeoutMs);
   Sleep(300);
   std::string marker = session.captureDir + "\\" + name + ".done";
   Emit("CAPTURE name=" + Quote(name) + " file=" + Quote(marker));
@@ -328,8 +316,7 @@ void RunAction(Session& session, const std::string& action) {
     for (const std::string& line : DescribeAllWindows(session.target)) Emit(line);
   } else if (verb == "nobox" && ParseNumber(argument, &number) && number >= 0) {
     HWND box = WaitFor(
-        static_cast<DWORD>(number), [&] { return FindBox(session.target); },
-        [] {});
+        static_cast<DWORD>(number), [&] { return FindBox(session.target); }, [] {});
     Emit(box ? DescribeBox(box, FindWizard(session.target)) : std::string("NOBOX"));
   } else if (verb == "capture" && !argument.empty()) {
     DoCapture(session, action, argument);
@@ -397,7 +384,6 @@ int Run(int argc, char** argv) {
   session.target.process = process.hProcess;
   session.target.processId = process.dwProcessId;
   session.threadId = process.dwThreadId;
-  Emit("START pid=" + std::to_string(process.dwProcessId));
 
   try {
     for (; index < argc; ++index) RunAction(session, argv[index]);
@@ -406,8 +392,6 @@ int Run(int argc, char** argv) {
   if (!ProcessEnded(session.target)) {
     TerminateProcess(session.target.process, kKilledExitCode);
     WaitForSingleObject(session.target.process, 5000);
-    Emit(std::string("KILLED reason=") +
-         (index < argc ? "\"the script stopped\"" : "\"the script ended\""));
   }
   CloseHandle(session.target.process);
   Emit("DONE errors=" + std::to_string(session.errors));

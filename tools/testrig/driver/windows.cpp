@@ -51,8 +51,7 @@ int IdOf(HWND window) { return static_cast<int>(GetWindowLongPtrA(window, GWLP_I
 
 LRESULT Query(HWND window, UINT message, WPARAM wParam, LPARAM lParam, bool* ok) {
   DWORD_PTR result = 0;
-  *ok = SendMessageTimeoutA(window, message, wParam, lParam, SMTO_NORMAL, kQueryTimeoutMs,
-                            &result) != 0;
+  *ok = SendMessageTimeoutA(window, message, wParam, lParam, SMTO_NORMAL, kQueryTimeoutMs, &result) != 0;
   return static_cast<LRESULT>(result);
 }
 
@@ -65,16 +64,14 @@ std::string TextOf(HWND window) {
     return text;
   }
   std::vector<char> buffer(static_cast<size_t>(length) + 2, '\0');
-  LRESULT copied = Query(window, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()),
-                         &ok);
+  LRESULT copied = Query(window, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()), &ok);
   if (!ok || copied < 0) return std::string();
   return std::string(buffer.data(), strnlen(buffer.data(), buffer.size()));
 }
 
 std::string HandleText(const void* handle) {
   char text[32];
-  std::snprintf(text, sizeof text, "%llX",
-                static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(handle)));
+  std::snprintf(text, sizeof text, "%llX", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(handle)));
   return text;
 }
 
@@ -87,29 +84,37 @@ RECT RectIn(HWND window, HWND reference) {
 
 const char* ButtonName(int id) {
   switch (id) {
-    case IDOK: return "ok";
-    case IDCANCEL: return "cancel";
-    case IDABORT: return "abort";
-    case IDRETRY: return "retry";
-    case IDIGNORE: return "ignore";
-    case IDYES: return "yes";
-    case IDNO: return "no";
-    case 8: return "close";
-    case 9: return "help";
-    case 10: return "tryagain";
-    case 11: return "continue";
+    case IDOK:
+      return "ok";
+    case IDCANCEL:
+      return "cancel";
+    case IDABORT:
+      return "abort";
+    case IDRETRY:
+      return "retry";
+    case IDIGNORE:
+      return "ignore";
+    case IDYES:
+      return "yes";
+    case IDNO:
+      return "no";
+    case 8:
+      return "close";
+    case 9:
+      return "help";
+    case 10:
+      return "tryagain";
+    case 11:
+      return "continue";
   }
   return nullptr;
 }
 
-bool IsBoxButton(HWND window) {
-  return ButtonName(IdOf(window)) && ClassOf(window) == "Button";
-}
+bool IsBoxButton(HWND window) { return ButtonName(IdOf(window)) && ClassOf(window) == "Button"; }
 
 // The name a test uses for a page of the wizard, by the controls it holds.
 std::string PageName(HWND page) {
-  if (GetDlgItem(page, 1006) || GetDlgItem(page, 1007) || GetDlgItem(page, 1012))
-    return "welcome";
+  if (GetDlgItem(page, 1006) || GetDlgItem(page, 1007) || GetDlgItem(page, 1012)) return "welcome";
   if (GetDlgItem(page, 1010) || GetDlgItem(page, 1011)) return "header";
   return "page";
 }
@@ -123,8 +128,8 @@ std::string FocusText(HWND focus, HWND wizard) {
 bool IsCheckable(HWND window) {
   if (ClassOf(window) != "Button") return false;
   LONG type = GetWindowLongA(window, GWL_STYLE) & BS_TYPEMASK;
-  return type == BS_CHECKBOX || type == BS_AUTOCHECKBOX || type == BS_RADIOBUTTON ||
-         type == BS_AUTORADIOBUTTON || type == BS_3STATE || type == BS_AUTO3STATE;
+  return type == BS_CHECKBOX || type == BS_AUTOCHECKBOX || type == BS_RADIOBUTTON || type == BS_AUTORADIOBUTTON ||
+         type == BS_3STATE || type == BS_AUTO3STATE;
 }
 
 std::string FontText(const std::map<HWND, Inside>& facts, HWND window) {
@@ -132,20 +137,18 @@ std::string FontText(const std::map<HWND, Inside>& facts, HWND window) {
   if (found == facts.end()) return "font=?";
   const Inside& inside = found->second;
   if (inside.font == "none") return "font=none";
-  return "font=" + inside.font + " face=" + Quote(inside.face) +
-         " height=" + std::to_string(inside.height) + " weight=" + std::to_string(inside.weight) +
-         " charset=" + std::to_string(inside.charset);
+  return "font=" + inside.font + " face=" + Quote(inside.face) + " height=" + std::to_string(inside.height) +
+         " weight=" + std::to_string(inside.weight) + " charset=" + std::to_string(inside.charset);
 }
 
 // One CTRL line of a STATE block.
-std::string DescribeControl(HWND control, const std::string& parentName,
-                            const std::map<HWND, Inside>& facts, HWND wizard, int zIndex) {
+std::string DescribeControl(HWND control, const std::string& parentName, const std::map<HWND, Inside>& facts,
+                            HWND wizard) {
   LONG style = GetWindowLongA(control, GWL_STYLE);
-  std::string line = "CTRL parent=" + parentName + " id=" + std::to_string(IdOf(control)) +
-                     " class=" + Quote(ClassOf(control)) + " z=" + std::to_string(zIndex);
+  std::string line =
+      "CTRL parent=" + parentName + " id=" + std::to_string(IdOf(control)) + " class=" + Quote(ClassOf(control));
   if (IsDialogWindow(control)) line += " page=" + PageName(control);
   line += " text=" + Quote(TextOf(control));
-  line += std::string(" visible=") + ((style & WS_VISIBLE) ? "1" : "0");
   line += std::string(" shown=") + (IsWindowVisible(control) ? "1" : "0");
   line += std::string(" enabled=") + (IsWindowEnabled(control) ? "1" : "0");
   if (IsCheckable(control)) {
@@ -159,28 +162,18 @@ std::string DescribeControl(HWND control, const std::string& parentName,
   return line;
 }
 
-void DescribeChildren(HWND parent, const std::string& parentName,
-                      const std::map<HWND, Inside>& facts, HWND wizard,
+void DescribeChildren(HWND parent, const std::string& parentName, const std::map<HWND, Inside>& facts, HWND wizard,
                       std::vector<std::string>* lines) {
-  int zIndex = 0;
   for (HWND child : Children(parent)) {
-    lines->push_back(DescribeControl(child, parentName, facts, wizard, zIndex++));
+    lines->push_back(DescribeControl(child, parentName, facts, wizard));
     if (IsDialogWindow(child)) DescribeChildren(child, PageName(child), facts, wizard, lines);
   }
 }
 
-void DescribeTree(HWND window, int depth, std::vector<std::string>* lines) {
-  RECT rect;
-  GetWindowRect(window, &rect);
-  lines->push_back("WINDOW depth=" + std::to_string(depth) + " hwnd=" + HandleText(window) +
-                   " class=" + Quote(ClassOf(window)) + " id=" + std::to_string(IdOf(window)) +
-                   " text=" + Quote(TextOf(window)) +
-                   " style=" + Hex8(static_cast<DWORD>(GetWindowLongA(window, GWL_STYLE))) +
-                   " exstyle=" + Hex8(static_cast<DWORD>(GetWindowLongA(window, GWL_EXSTYLE))) +
-                   " shown=" + (IsWindowVisible(window) ? "1" : "0") +
-                   " screen=" + RectText(rect) +
-                   " owner=" + HandleText(GetWindow(window, GW_OWNER)));
-  for (HWND child : Children(window)) DescribeTree(child, depth + 1, lines);
+void DescribeTree(HWND window, std::vector<std::string>* lines) {
+  lines->push_back("WINDOW class=" + Quote(ClassOf(window)) + " id=" + std::to_string(IdOf(window)) +
+                   " text=" + Quote(TextOf(window)));
+  for (HWND child : Children(window)) DescribeTree(child, lines);
 }
 
 INT_PTR CALLBACK QuietDialogProc(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
@@ -189,8 +182,7 @@ INT_PTR CALLBACK QuietDialogProc(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
 
 HWND FindWizard(const Target& target) {
   for (HWND window : TopLevelWindows(target.processId))
-    if (IsWindowVisible(window) && IsDialogWindow(window) && GetDlgItem(window, 1000))
-      return window;
+    if (IsWindowVisible(window) && IsDialogWindow(window) && GetDlgItem(window, 1000)) return window;
   return nullptr;
 }
 
@@ -203,9 +195,7 @@ HWND FindBox(const Target& target) {
   return nullptr;
 }
 
-bool ProcessEnded(const Target& target) {
-  return WaitForSingleObject(target.process, 0) == WAIT_OBJECT_0;
-}
+bool ProcessEnded(const Target& target) { return WaitForSingleObject(target.process, 0) == WAIT_OBJECT_0; }
 
 std::string DescribeBox(HWND box, HWND wizard) {
   std::map<HWND, Inside> facts = Probe(box);
@@ -236,19 +226,14 @@ std::string DescribeBox(HWND box, HWND wizard) {
     bool ok = false;
     LRESULT defId = Query(box, DM_GETDEFID, 0, 0, &ok);
     HWND named = ok && HIWORD(defId) == DC_HASDEFID ? GetDlgItem(box, LOWORD(defId)) : nullptr;
-    if (named && IsBoxButton(named) && IsWindowVisible(named))
-      defaultName = ButtonName(IdOf(named));
+    if (named && IsBoxButton(named) && IsWindowVisible(named)) defaultName = ButtonName(IdOf(named));
   }
 
   HWND owner = GetWindow(box, GW_OWNER);
-  std::string ownerText = !owner                    ? "none"
-                          : owner == wizard && wizard ? "wizard"
-                                                      : HandleText(owner);
-  std::string wizardText = !wizard ? "none" : IsWindowEnabled(wizard) ? "enabled" : "disabled";
-  return "BOX caption=" + Quote(TextOf(box)) + " text=" + Quote(text) + " buttons=" +
-         (buttons.empty() ? "none" : buttons) + " default=" + defaultName + " icon=" + iconState +
-         " owner=" + ownerText + " wizard=" + wizardText +
-         " focus=" + FocusText(FocusOf(box), box);
+  std::string ownerText = !owner ? "none" : owner == wizard && wizard ? "wizard" : HandleText(owner);
+  return "BOX caption=" + Quote(TextOf(box)) + " text=" + Quote(text) +
+         " buttons=" + (buttons.empty() ? "none" : buttons) + " default=" + defaultName + " icon=" + iconState +
+         " owner=" + ownerText;
 }
 
 std::vector<std::string> DescribeWizard(HWND wizard, DWORD threadId) {
@@ -262,14 +247,8 @@ std::vector<std::string> DescribeWizard(HWND wizard, DWORD threadId) {
   std::vector<std::string> lines;
   lines.push_back("STATE title=" + Quote(TextOf(wizard)) + " focus=" + FocusText(focus, wizard) +
                   " units=" + std::to_string(units.x) + "," + std::to_string(units.y) +
-                  " client=" + std::to_string(client.right) + "," +
-                  std::to_string(client.bottom) +
-                  " enabled=" + (IsWindowEnabled(wizard) ? "1" : "0") +
+                  " client=" + std::to_string(client.right) + "," + std::to_string(client.bottom) +
                   " style=" + Hex8(static_cast<DWORD>(GetWindowLongA(wizard, GWL_STYLE))));
-  if (focus && focus != wizard && GetAncestor(focus, GA_ROOT) == wizard &&
-      GetParent(focus) != wizard)
-    lines.back() += " focusparent=" + PageName(GetParent(focus));
-  lines.back() += facts.empty() ? " probe=0" : " probe=1";
   DescribeChildren(wizard, "wizard", facts, wizard, &lines);
   lines.push_back("END");
   return lines;
@@ -277,7 +256,7 @@ std::vector<std::string> DescribeWizard(HWND wizard, DWORD threadId) {
 
 std::vector<std::string> DescribeAllWindows(const Target& target) {
   std::vector<std::string> lines;
-  for (HWND window : TopLevelWindows(target.processId)) DescribeTree(window, 0, &lines);
+  for (HWND window : TopLevelWindows(target.processId)) DescribeTree(window, &lines);
   return lines;
 }
 
@@ -285,8 +264,7 @@ std::string ClickBlocker(HWND control) {
   if (!control || !IsWindow(control)) return "no such control";
   if (!IsWindowVisible(control)) return "hidden";
   if (!IsWindowEnabled(control)) return "disabled";
-  if (!IsWindowEnabled(GetAncestor(control, GA_ROOT)))
-    return "its window is disabled (a modal box is open)";
+  if (!IsWindowEnabled(GetAncestor(control, GA_ROOT))) return "its window is disabled (a modal box is open)";
   return std::string();
 }
 
@@ -310,13 +288,6 @@ bool Settle(HWND window, HANDLE process, DWORD timeoutMs) {
   return true;
 }
 
-HWND FocusOf(HWND window) {
-  GUITHREADINFO info = {};
-  info.cbSize = sizeof info;
-  if (!GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info)) return nullptr;
-  return info.hwndFocus;
-}
-
 POINT DialogBaseUnits() {
   // A hidden dialog of our own with the setup's dialog font: MapDialogRect
   // needs the dialog's own font data, which only its process has.
@@ -334,8 +305,7 @@ POINT DialogBaseUnits() {
   *p++ = 8;  // point size
   for (const char* face = "MS Sans Serif"; *face; ++face) *p++ = static_cast<WORD>(*face);
   *p++ = 0;
-  HWND dialog =
-      CreateDialogIndirectParamA(GetModuleHandleA(nullptr), header, nullptr, QuietDialogProc, 0);
+  HWND dialog = CreateDialogIndirectParamA(GetModuleHandleA(nullptr), header, nullptr, QuietDialogProc, 0);
   if (!dialog) return units;
   RECT rect = {0, 0, 4, 8};
   MapDialogRect(dialog, &rect);
