@@ -71,7 +71,7 @@ struct Spawned {
 };
 
 // Starts argv[0] with the given environment, its output into pipes.
-Spawned Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
+Spawned Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env, const fs::path& cwd) {
   int outPipe[2], errPipe[2];
   if (pipe(outPipe) != 0 || pipe(errPipe) != 0) return {};
   pid_t pid = fork();
@@ -80,6 +80,7 @@ Spawned Spawn(const std::vector<std::string>& argv, const std::vector<std::strin
     dup2(null, 0);
     dup2(outPipe[1], 1);
     dup2(errPipe[1], 2);
+    if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(127);
     for (int fd = 3; fd < 1024; ++fd) close(fd);
     std::vector<char*> args, envp;
     for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
@@ -151,10 +152,11 @@ int Collect(Spawned child, int limitSeconds, std::string* err, OnLine onLine, bo
 }
 
 // Runs argv to its end.
-ProgramResult Run(const std::vector<std::string>& argv, const std::vector<std::string>& env, int limitSeconds) {
+ProgramResult Run(const std::vector<std::string>& argv, const std::vector<std::string>& env, int limitSeconds,
+                  const fs::path& cwd = fs::path()) {
   ProgramResult result;
-  result.status =
-      Collect(Spawn(argv, env), limitSeconds, &result.err, [&](const std::string& line) { result.out += line + "\n"; });
+  result.status = Collect(Spawn(argv, env, cwd), limitSeconds, &result.err,
+                          [&](const std::string& line) { result.out += line + "\n"; });
   return result;
 }
 
@@ -958,7 +960,7 @@ Outcome Drive(const Launch& launch) {
   Clock::time_point start = Clock::now();
   bool hardStop = false;
   Collect(
-      Spawn(argv, driverEnv), kDriverHardLimitSeconds, &run.stderrText,
+      Spawn(argv, driverEnv, fs::path()), kDriverHardLimitSeconds, &run.stderrText,
       [&](const std::string& line) { run.lines.push_back(line); }, &hardStop);
   run.seconds = SecondsSince(start);
   if (hardStop) run.lines.push_back("TIMEOUT action=\"harness\" reason=\"the driver was killed\"");
@@ -966,10 +968,10 @@ Outcome Drive(const Launch& launch) {
   return run;
 }
 
-ProgramResult RunProgram(Arch arch, const fs::path& exe, const std::vector<std::string>& args) {
+ProgramResult RunProgram(Arch arch, const fs::path& exe, const std::vector<std::string>& args, const fs::path& cwd) {
   std::vector<std::string> argv = {Rig::Loader(arch), exe.string()};
   argv.insert(argv.end(), args.begin(), args.end());
-  return Run(argv, Rig::Get().Environment(arch), 60);
+  return Run(argv, Rig::Get().Environment(arch), 60, cwd);
 }
 
 ProgramResult RunZqpack(const std::vector<std::string>& args, const fs::path& scratch, bool withErrors) {

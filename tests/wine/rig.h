@@ -293,7 +293,8 @@ struct ProgramResult {
   int status = -1;  // the low 8 bits of the exit code, as Unix sees it
   std::string out, err;
 };
-ProgramResult RunProgram(Arch arch, const fs::path& exe, const std::vector<std::string>& args);
+ProgramResult RunProgram(Arch arch, const fs::path& exe, const std::vector<std::string>& args,
+                         const fs::path& cwd = fs::path());
 // Runs the Linux out/zqpack with these arguments, its scratch files in
 // `scratch`; its standard output (and error when `withErrors`).
 ProgramResult RunZqpack(const std::vector<std::string>& args, const fs::path& scratch, bool withErrors = true);
