@@ -444,6 +444,7 @@ void ParseLines(Outcome* run) {
         c.cls = f["class"];
         c.page = f["page"];
         c.text = f["text"];
+        c.z = ToInt(f["z"]);
         c.shown = f["shown"] == "1";
         c.enabled = f["enabled"] == "1";
         c.checked = f.count("checked") ? ToInt(f["checked"], -1) : -1;

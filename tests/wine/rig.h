@@ -229,6 +229,7 @@ struct Control {
   std::string parent;  // "wizard", "welcome", "header", "page"
   int id = 0;          // -1 for 0xFFFF
   std::string cls, page, text;
+  int z = 0;           // 0 = top of its parent's Z-order
   bool shown = false;  // IsWindowVisible
   bool enabled = false;
   int checked = -1;  // -1 for controls that cannot be checked

@@ -63,9 +63,10 @@
 //   ANSWERED button=B
 //   CLICKED id=ID    COMMAND id=ID    KEY name=NAME
 //   STATE title="..." focus=ID|wizard|none units=X,Y client=W,H style=HEX
-//     followed by one CTRL line per child window, depth first in Z-order,
-//     pages followed by their own children, then a line "END":
-//   CTRL parent=wizard|welcome|header|page id=ID class="..." [page=NAME]
+//     followed by one CTRL line per child window, depth first in Z-order
+//     (z counts from 0 = top within the parent), pages followed by their own
+//     children, then a line "END":
+//   CTRL parent=wizard|welcome|header|page id=ID class="..." z=N [page=NAME]
 //       text="..." shown=0|1 enabled=0|1 [checked=0|1|2]
 //       rect=x,y,w,h style=HEX font=dialog|own|none|? [face="..." height=N
 //       weight=N charset=N]

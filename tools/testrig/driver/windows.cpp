@@ -143,10 +143,10 @@ std::string FontText(const std::map<HWND, Inside>& facts, HWND window) {
 
 // One CTRL line of a STATE block.
 std::string DescribeControl(HWND control, const std::string& parentName, const std::map<HWND, Inside>& facts,
-                            HWND wizard) {
+                            HWND wizard, int zIndex) {
   LONG style = GetWindowLongA(control, GWL_STYLE);
-  std::string line =
-      "CTRL parent=" + parentName + " id=" + std::to_string(IdOf(control)) + " class=" + Quote(ClassOf(control));
+  std::string line = "CTRL parent=" + parentName + " id=" + std::to_string(IdOf(control)) +
+                     " class=" + Quote(ClassOf(control)) + " z=" + std::to_string(zIndex);
   if (IsDialogWindow(control)) line += " page=" + PageName(control);
   line += " text=" + Quote(TextOf(control));
   line += std::string(" shown=") + (IsWindowVisible(control) ? "1" : "0");
@@ -164,8 +164,9 @@ std::string DescribeControl(HWND control, const std::string& parentName, const s
 
 void DescribeChildren(HWND parent, const std::string& parentName, const std::map<HWND, Inside>& facts, HWND wizard,
                       std::vector<std::string>* lines) {
+  int zIndex = 0;
   for (HWND child : Children(parent)) {
-    lines->push_back(DescribeControl(child, parentName, facts, wizard));
+    lines->push_back(DescribeControl(child, parentName, facts, wizard, zIndex++));
     if (IsDialogWindow(child)) DescribeChildren(child, PageName(child), facts, wizard, lines);
   }
 }
