@@ -55,7 +55,7 @@ class Extraction : public ProgramTest {
     std::vector<std::string> names, left = FilesIn(workspace);
     for (const auto& [name, contents] : files) names.push_back(name);
     if (!verdict.accepted())  // entries before the refused one may stay, the data file not
-      left.erase(std::remove_if(left.begin(), left.end(), [](const std::string& n) { return n.rfind("data", 0); }),
+      left.erase(std::remove_if(left.begin(), left.end(), [](const std::string& n) { return n.rfind("data", 0) != 0; }),
                  left.end());
     EXPECT_EQ(left, names) << "the Workspace's files";
     for (const auto& [name, contents] : files)
