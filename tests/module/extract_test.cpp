@@ -12,6 +12,22 @@
 #include "tests/module/check.h"
 
 static char TempPath[MAX_PATH];
+
+// Short writes that report success, as a full medium or a network share may
+// give them: the program's calls to WriteFile reach ShortWriteFile through
+// the import slot defined here, which the linker takes before kernel32's.
+static bool ShortWrites;  // armed: each write moves half its bytes
+static BOOL WINAPI ShortWriteFile(HANDLE file, LPCVOID bytes, DWORD count, LPDWORD written, LPOVERLAPPED overlapped) {
+  static auto* real = reinterpret_cast<decltype(&WriteFile)>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "WriteFile")));
+  return real(file, bytes, ShortWrites && count > 1 ? count / 2 : count, written, overlapped);
+}
+#ifdef _WIN64
+extern "C" void* WriteFileSlot asm("__imp_WriteFile");
+#else
+extern "C" void* WriteFileSlot asm("__imp__WriteFile@20");
+#endif
+void* WriteFileSlot = reinterpret_cast<void*>(&ShortWriteFile);
 static unsigned char Data[200000];  // pseudo-random bytes, then zeros
 
 // PayloadChecksum from the inflater's Adler-32 equals the second pass it
@@ -30,7 +46,7 @@ static void CheckChecksumFromAdler() {
                             PayloadChecksum(kPayloadSignature, Data, n % 65521));
 }
 
-enum class Damage { None, Signature, Trailer, DataChecksum, CutShort };
+enum class Damage { None, Signature, Trailer, DataChecksum, CutShort, ShortWrites };
 
 // A setup of one entry "a.bin" of `size` bytes of Data in a zlib stream of
 // one stored block, damaged as asked.
@@ -85,6 +101,7 @@ int main() {
       {"a wrong zlib trailer", Damage::Trailer, "Installer failed to extract data block.", true},
       {"a wrong data checksum", Damage::DataChecksum, "Invalid CRC in compressed data.", true},
       {"a file that ends inside the stream", Damage::CutShort, "Error reading data from installer.", true},
+      {"writes that move half their bytes", Damage::ShortWrites, "Error Code: 00000000\nError writing data to ", true},
   };
   char setup[MAX_PATH + 16], entryPath[MAX_PATH + 16];
   wsprintfA(WorkspaceDir, "%sws", TempPath);
@@ -93,6 +110,7 @@ int main() {
   CreateDirectoryA(WorkspaceDir, nullptr);
   for (const auto& p : paths) {
     WriteSetup(setup, 40000, p.damage);
+    ShortWrites = p.damage == Damage::ShortWrites;
     PendingError = nullptr;
     InflatedTotal = 0;
     RunResources run;
@@ -101,6 +119,7 @@ int main() {
     CHECK_TRUE(p.what, ExtractPayload(&run) == (p.message == nullptr));
     if (p.message != nullptr) CHECK_HAS(p.what, PendingError != nullptr ? PendingError : "(none)", p.message);
     CHECK_TRUE(p.what, (run.Inflater.state != nullptr) == p.inflaterSetUp);
+    ShortWrites = false;
     ReleaseRunResources(&run);
     CHECK_TRUE(p.what, run.Inflater.state == nullptr);
     ReleaseRunResources(&run);  // safe a second time

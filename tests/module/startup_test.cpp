@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include "app/dllsearch.h"
 #include "app/paths.h"
 #include "app/state.h"
 #include "tests/module/check.h"
@@ -31,5 +32,16 @@ int main() {
   CHECK_TRUE("dir\\n of 1023 characters", JoinPath(dest, dir, "n") && lstrlenA(dest) == kPathChars - 1);
   dir[kPathChars - 3] = 'd';
   CHECK_TRUE("dir\\n of 1024 characters", !JoinPath(dest, dir, "n") && dest[0] == 0);
+  // A library found only in the current folder is never loaded by name,
+  // even while the process's search rule still includes that folder.
+  char systemDll[MAX_PATH + 16];
+  GetSystemDirectoryA(systemDll, MAX_PATH);
+  lstrcatA(systemDll, "\\version.dll");
+  CHECK_TRUE("a copy planted in the current folder", CopyFileA(systemDll, "zqplanted.dll", FALSE));
+  CHECK_TRUE("LoadSystemLibrary leaves it alone", LoadSystemLibrary("zqplanted.dll") == nullptr);
+  HMODULE planted = LoadLibraryA("zqplanted.dll");
+  CHECK_TRUE("the planted copy loads by its name", planted != nullptr);
+  FreeLibrary(planted);
+  DeleteFileA("zqplanted.dll");
   return FinishChecks();
 }
