@@ -6,7 +6,8 @@
 #   bash build.sh build   build only (assumes the tools are installed)
 #   bash build.sh package build, then write zqpack's Debian package and the
 #                         zip of zqpack.exe into out/
-#   bash build.sh deps    install the Debian packages and fetch the zlib source
+#   bash build.sh deps    install the Debian packages and fetch the sources of
+#                         zlib, libmspack and tinyxml2 (for the Windows builds)
 set -euo pipefail
 cd "$(dirname "$0")"
 ROOT=$(pwd)
@@ -18,13 +19,16 @@ deps() {
   else
     echo "note: not root, skipping package installation"
   fi
-  bash tools/fetch-zlib.sh "$ROOT/build/zlib-src"
+  bash tools/fetch-source.sh zlib "$ROOT/build/zlib-src" inflate.c
+  bash tools/fetch-source.sh libmspack "$ROOT/build/libmspack-src" mspack/cabd.c 0.11
+  bash tools/fetch-source.sh tinyxml2 "$ROOT/build/tinyxml2-src" tinyxml2.cpp
 }
 
 configure_and_build() {  # NAME [cmake args...]
   local name=$1; shift
   cmake -S "$ROOT" -B "$ROOT/build/$name" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-        -DZLIB_SOURCE_DIR="$ROOT/build/zlib-src" "$@" >"$ROOT/build/$name.configure.log" 2>&1 || {
+        -DZLIB_SOURCE_DIR="$ROOT/build/zlib-src" -DMSPACK_SOURCE_DIR="$ROOT/build/libmspack-src" \
+        -DTINYXML2_SOURCE_DIR="$ROOT/build/tinyxml2-src" "$@" >"$ROOT/build/$name.configure.log" 2>&1 || {
     cat "$ROOT/build/$name.configure.log" >&2; return 1; }
   local rc=0
   cmake --build "$ROOT/build/$name" -j "$JOBS" >"$ROOT/build/$name.build.log" 2>&1 || rc=$?
@@ -59,5 +63,5 @@ case "${1:-}" in
     deps; build
     cd build/host
     ctest --output-on-failure -j "${ZQ_TEST_JOBS:-2}" ;;
-  *) sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
+  *) sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
 esac

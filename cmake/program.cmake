@@ -15,7 +15,7 @@ else()
 endif()
 
 if(NOT EXISTS "${ZLIB_SOURCE_DIR}/inflate.c")
-  message(FATAL_ERROR "no zlib source at ${ZLIB_SOURCE_DIR}: run tools/fetch-zlib.sh "
+  message(FATAL_ERROR "no zlib source at ${ZLIB_SOURCE_DIR}: run bash build.sh deps "
                       "or set -DZLIB_SOURCE_DIR=<a zlib source tree>")
 endif()
 

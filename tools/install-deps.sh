@@ -9,7 +9,8 @@ packages=(cmake make g++ ninja-build libgtest-dev zlib1g-dev
           g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64
           wine wine64 xvfb xauth x11-utils imagemagick gcab nsis
           clang libclang-rt-14-dev gnuplot-nox dpkg-dev ca-certificates
-          nlohmann-json3-dev osslsigncode openssl libdeflate-dev)
+          nlohmann-json3-dev osslsigncode openssl libdeflate-dev
+          libmspack-dev libtinyxml2-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -33,7 +33,7 @@ TEST(Init, ExampleIsCheckedCleanOnceItsCabIsThereAndBuilds) {
     const RunResult withoutCab = dir.Run({"check", ini});
     EXPECT_EQ(withoutCab.exitCode, 1);
     EXPECT_EQ(Lines(withoutCab.out).size(), 2u) << "only the CAB file is missing: " << Describe(withoutCab);
-    dir.Write("product/" + row.cab, zqfixture::MakeCabinet("app.exe", zqfixture::Bytes("app")));
+    dir.Write("product/" + row.cab, zqfixture::SampleEntries().back().contents);  // a Windows CE install cabinet
     EXPECT_EQ(dir.Run({"check", ini}).out, ini + ": 0 errors, 0 warnings\n");
     const RunResult built = dir.Run({"-q", "build", ini, "--stub", dir.Stub(), "-o", dir.Path("setup.exe")});
     ASSERT_EQ(built.exitCode, 0) << Describe(built);

@@ -55,6 +55,7 @@ TEST(JsonOutput, ListAndVerifyCarryWhatTheTextShows) {
     std::map<std::string, std::string> f;
     std::vector<std::string> entryRows;
     for (const std::string& line : Lines(text.out)) {
+      if (line.rfind("CAB ", 0) == 0) break;  // what the CAB files tell (Cabinets.*)
       const size_t gap = line.find("  ");
       if (line.size() > 6 && line[0] == ' ' && line[5] != ' ' && line[5] != '#') entryRows.push_back(line);
       if (gap != std::string::npos && line[0] != ' ')

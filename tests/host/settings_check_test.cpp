@@ -181,20 +181,3 @@ TEST(BitmapCheck, AcceptsWhatLoadImageLoadsAndRefusesDamage) {
   EXPECT_FALSE(CheckBitmapFile({good.begin(), good.end() - 1}, &size, &reason)) << "pixel data cut short";
   EXPECT_FALSE(CheckBitmapFile({good.begin(), good.begin() + 20}, &size, &reason)) << "headers cut short";
 }
-
-TEST(CabinetCheck, TellsCabinetsFromOtherFiles) {
-  const std::vector<uint8_t> cab = zqfixture::MakeCabinet("app.exe", zqfixture::TextLikeBytes(70000, 1));
-  std::string reason;
-  EXPECT_TRUE(CheckCabinetHeader(cab, cab.size(), &reason)) << reason;
-  EXPECT_FALSE(CheckCabinetHeader(cab, cab.size() - 1, &reason)) << "cut short";
-  const struct {
-    const char* what;
-    size_t offset;  // a 16-bit field
-    uint16_t value;
-  } damage[] = {{"signature", 0, 'X' | 'S' << 8}, {"version 2", 24, 3 | 2 << 8}, {"no file", 28, 0}};
-  for (const auto& d : damage) {
-    std::vector<uint8_t> bad = cab;
-    PutLe16(&bad[d.offset], d.value);
-    EXPECT_FALSE(CheckCabinetHeader(bad, bad.size(), &reason)) << d.what;
-  }
-}

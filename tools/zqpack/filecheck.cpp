@@ -95,26 +95,3 @@ bool CheckBitmapFile(const std::vector<uint8_t>& bytes, BitmapSize* size, std::s
   size->bitsPerPixel = static_cast<int>(bits);
   return true;
 }
-
-// CFHEADER: "MSCF", reserved, cbCabinet at 8, coffFiles at 16, versionMinor
-// at 24, versionMajor at 25, cFolders at 26, cFiles at 28.
-static constexpr uint32_t kCabHeaderBytes = 36;
-
-bool CheckCabinetHeader(const std::vector<uint8_t>& head, uint64_t fileBytes, std::string* reason) {
-  if (head.size() < 4 || head[0] != 'M' || head[1] != 'S' || head[2] != 'C' || head[3] != 'F')
-    return Refuse(reason, "not a cabinet (it does not begin with \"MSCF\")");
-  if (head.size() < kCabHeaderBytes) return Refuse(reason, "the file ends inside the cabinet header");
-  const uint32_t cabinetBytes = GetLe32(&head[8]);
-  const uint32_t filesOffset = GetLe32(&head[16]);
-  const uint8_t versionMajor = head[25];
-  const uint16_t folders = GetLe16(&head[26]);
-  const uint16_t files = GetLe16(&head[28]);
-  if (versionMajor != 1) return Refuse(reason, "cabinet format version " + std::to_string(versionMajor) + ", not 1");
-  if (cabinetBytes > fileBytes)
-    return Refuse(reason, "cut short: the cabinet header says " + std::to_string(cabinetBytes) +
-                              " bytes, the file has " + std::to_string(fileBytes));
-  if (cabinetBytes < kCabHeaderBytes || filesOffset < kCabHeaderBytes || filesOffset >= cabinetBytes)
-    return Refuse(reason, "a damaged cabinet header");
-  if (folders == 0 || files == 0) return Refuse(reason, "an empty cabinet");
-  return true;
-}

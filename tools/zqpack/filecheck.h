@@ -1,6 +1,6 @@
-// Whether a file is what its role in a setup needs: a BMP file that
-// LoadImageA(LR_LOADFROMFILE | LR_CREATEDIBSECTION) turns into a bitmap, or
-// a cabinet that the Application Manager can open.  Judged from the headers.
+// Whether a BMP file is one that LoadImageA(LR_LOADFROMFILE |
+// LR_CREATEDIBSECTION) turns into a bitmap, judged from its headers.  CAB
+// files: cabinet.h.
 #pragma once
 #include <stdint.h>
 
@@ -15,6 +15,3 @@ struct BitmapSize {
 
 // On success fills size; else returns false with why in reason.
 bool CheckBitmapFile(const std::vector<uint8_t>& bytes, BitmapSize* size, std::string* reason);
-
-// head: the file's first bytes (at least 36 if the file has them).
-bool CheckCabinetHeader(const std::vector<uint8_t>& head, uint64_t fileBytes, std::string* reason);

@@ -2,6 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "cabinet_report.h"
+
 // ordered: the keys come in the order of the text output.
 using json = nlohmann::ordered_json;
 
@@ -30,7 +32,8 @@ std::string Dump(const json& document) { return document.dump(2, ' ', false, jso
 
 }  // namespace
 
-std::string SetupReportJson(const std::string& setup, const SetupReport& r) {
+std::string SetupReportJson(const std::string& setup, const SetupReport& r,
+                            const std::vector<CabinetReport>& cabinets) {
   const PayloadHeader& h = r.header;
   json document = {{"setup", setup}, {"fileBytes", r.fileBytes}, {"header", nullptr}};
   if (r.headerRead) {
@@ -72,6 +75,7 @@ std::string SetupReportJson(const std::string& setup, const SetupReport& r) {
                        {"size", r.table[i].DataSize}});
   }
   document["entries"] = entries;
+  document["cabinets"] = CabinetsJson(cabinets);
   return Dump(document);
 }
 
@@ -90,5 +94,6 @@ std::string SettingsCheckJson(const std::string& ini, const SettingsCheck& check
                {"errors", check.Count(Severity::Error)},
                {"warnings", check.Count(Severity::Warning)},
                {"findings", findings},
-               {"files", files}});
+               {"files", files},
+               {"cabinets", CabinetsJson(check.cabinets)}});
 }

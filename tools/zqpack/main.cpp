@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "builtin_stub.h"
+#include "cabinet_report.h"
 #include "deflater.h"
 #include "errors.h"
 #include "fileio.h"
@@ -90,39 +91,50 @@ const std::map<std::string, const char*> kCommandHelp = {
      "\n"
      "The same inputs always give the same bytes (before signing).\n"},
     {"check",
-     "Usage: zqpack check Setup.ini [--json]\n"
+     "Usage: zqpack check Setup.ini [-v] [--json]\n"
      "\n"
      "Reads Setup.ini as the program will and reports, one line each, naming\n"
      "the file, the section and the key:\n"
      "  errors    a named file that is missing; an item or name that is not a\n"
      "            plain file name; a CabFiles item with a blank behind a comma;\n"
      "            a license that cannot be read, a bitmap that LoadImageA cannot\n"
-     "            load, a CAB file that is not a cabinet\n"
+     "            load; a CAB file that is not a cabinet, is cut short or holds\n"
+     "            a damaged data block, or whose .000 file or _setup.xml is\n"
+     "            damaged\n"
      "  warnings  a missing key and what the program does instead; a title or a\n"
      "            Welcome text too long for its buffer; a body bitmap over\n"
      "            500 x 314; a head bitmap not 55 pixels high or over 500 wide;\n"
      "            an InstallDirectory of more than one level; a value cut short;\n"
-     "            a file named for two uses\n"
+     "            a file named for two uses; a CAB file without Windows CE\n"
+     "            setup information (a .000 file or _setup.xml), whose .000\n"
+     "            file lists Smartphone as unsupported, or whose .000 file and\n"
+     "            numbered files disagree\n"
      "Each line ends with the key's place in setup-ini.md.\n"
      "\n"
+     "  -v, --verbose  then what each CAB file tells the Application Manager:\n"
+     "           application, provider, architecture, Windows CE versions,\n"
+     "           the platforms it refuses and the files it installs\n"
      "  --json   one JSON document instead: \"findings\" (each with \"severity\",\n"
      "           \"section\", \"key\", \"text\", \"reference\"), the counts \"errors\"\n"
-     "           and \"warnings\", and the \"files\" a build would pack\n"
+     "           and \"warnings\", the \"files\" a build would pack and the\n"
+     "           \"cabinets\" (what --verbose shows)\n"
      "Exit code 1 when there are errors; warnings alone give 0.\n"},
     {"list",
      "Usage: zqpack list SETUP [--json]\n"
      "\n"
      "Shows the header fields, each checksum with its state, the Authenticode\n"
-     "signature (where it lies), the program's verdict and the entries (name,\n"
-     "offset of the contents in the inflated data, size).  Exit code 1 when the\n"
-     "program would refuse the setup.\n"
+     "signature (where it lies), the program's verdict, the entries (name,\n"
+     "offset of the contents in the inflated data, size) and what each CAB file\n"
+     "among them tells the Application Manager (see 'zqpack check --verbose').\n"
+     "Exit code 1 when the program would refuse the setup.\n"
      "\n"
      "  --json   one JSON document instead: \"setup\", \"fileBytes\", \"header\"\n"
      "           (null when it could not be read; each checksum with \"stored\",\n"
      "           \"computed\" and \"state\": ok, wrong or not checked), \"verdict\"\n"
      "           (\"accepted\", \"stage\", the program's \"message\" or null,\n"
      "           \"reason\", \"entry\") and \"entries\" (\"index\", \"name\", \"offset\",\n"
-     "           \"size\"); 'verify --json' writes the same document\n"},
+     "           \"size\") and \"cabinets\" (as in 'check --json'); 'verify --json'\n"
+     "           writes the same document\n"},
     {"verify",
      "Usage: zqpack verify SETUP [--json]\n"
      "\n"
@@ -368,18 +380,22 @@ int PrintCheckJson(const std::string& ini, const SettingsCheck& check) {
 int PrintSetupJson(const std::string& setup) {
   SetupReader reader(setup, TemporaryDirectory());
   const SetupReport& report = reader.Check();
-  printf("%s", SetupReportJson(setup, report).c_str());
+  const std::vector<CabinetReport> cabs =
+      report.verdict.accepted() ? InspectSetupCabinets(reader) : std::vector<CabinetReport>();
+  printf("%s", SetupReportJson(setup, report, cabs).c_str());
   return report.verdict.accepted() ? kExitOk : kExitBad;
 }
 
 int Check(const std::vector<std::string>& words, bool quiet) {
-  const Arguments args = Parse(words, {{"--json", nullptr, false}});
+  const Arguments args = Parse(words, {{"--json", nullptr, false}, {"--verbose", "-v", false}});
   quiet = quiet || args.Has("--quiet");
   ExpectPositionals(args, 1, "Setup.ini");
   const std::string& ini = args.positionals[0];
   const SettingsCheck check = CheckSettings(ini);
   if (args.Has("--json")) return PrintCheckJson(ini, check);
   for (const Finding& f : check.findings) printf("%s\n", FormatFinding(ini, f).c_str());
+  if (args.Has("--verbose"))
+    for (const CabinetReport& cab : check.cabinets) printf("%s", CabinetText(cab).c_str());
   const size_t errors = check.Count(Severity::Error);
   const size_t warnings = check.Count(Severity::Warning);
   if (!quiet)
@@ -482,6 +498,8 @@ int List(const std::vector<std::string>& words, bool quiet) {
              static_cast<unsigned>(r.table[i].DataSize));
     }
   }
+  if (r.verdict.accepted())
+    for (const CabinetReport& cab : InspectSetupCabinets(reader)) printf("\n%s", CabinetText(cab).c_str());
   return r.verdict.accepted() ? kExitOk : kExitBad;
 }
 

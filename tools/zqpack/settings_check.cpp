@@ -167,13 +167,13 @@ void Checker::CheckRole(const NamedFile& file) {
                    " pixels high and at most " + std::to_string(kHeadBitmapMaxWidthPx) +
                    " wide, so the image is cut or sits centred in it");
     } else {
-      File cab = File::OpenForReading(file.path);
-      const uint64_t bytes = cab.Size();
-      std::vector<uint8_t> head(36);
-      head.resize(cab.Read(head.data(), head.size()));
-      if (!CheckCabinetHeader(head, bytes, &reason))
+      CabinetReport cab{file.storedName, InspectCabinet(ReadWholeFile(file.path))};
+      if (!cab.info.error.empty())
         Report(Severity::Error, file.section, key,
-               file.path + ": " + reason + "; the Application Manager cannot install it");
+               file.path + ": " + cab.info.error + "; the Application Manager cannot install it");
+      for (const std::string& warning : cab.info.warnings)
+        Report(Severity::Warning, file.section, key, file.path + ": " + warning);
+      result_.cabinets.push_back(std::move(cab));
     }
   } catch (const ZqError& e) {
     Report(Severity::Error, file.section, key, e.what());

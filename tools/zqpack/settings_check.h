@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cabinet.h"
 #include "setup_writer.h"
 
 enum class Severity { Error, Warning };
@@ -23,6 +24,7 @@ struct SettingsCheck {
   // What a build packs, in this order: license, body bitmap, head bitmap,
   // Setup.ini, CAB files; each file once, only the ones that were found.
   std::vector<PackItem> files;
+  std::vector<CabinetReport> cabinets;  // each CAB file found, in CabFiles order
 
   size_t Count(Severity severity) const;
 };

@@ -1,0 +1,160 @@
+// CAB files as zqpack check reads them: cabinets made by gcab (stored and
+// MSZIP), decoded in full, and their Windows CE setup information (a .000
+// file made by the builder below, or a _setup.xml) read back or refused.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <functional>
+#include <nlohmann/json.hpp>
+
+#include "bytes.h"
+#include "support.h"
+
+using nlohmann::json;
+using zqfixture::Bytes;
+
+namespace {
+
+using zqfixture::CeRecipe;
+using Files = zqfixture::CabFiles;
+
+Files CeCab(const CeRecipe& r = {}, std::function<void(std::vector<uint8_t>&)> damage = nullptr) {
+  std::vector<uint8_t> setup = zqfixture::MakeCeSetup(r);
+  if (damage) damage(setup);
+  return {{"NOTES.000", setup}, {"NOTES.001", zqfixture::RandomBytes(70000, 3)}, {"NOTES.002", Bytes("read me")}};
+}
+
+// The sample product with DEMO.CAB made by gcab from files; returns Setup.ini.
+std::string WriteProduct(const TestFolder& dir, const Files& files, bool mszip) {
+  dir.WriteSample();
+  std::string names;
+  for (const auto& [name, bytes] : files) dir.Write("in/" + name, bytes), names += " " + name;
+  const std::string cab = dir.Path("DEMO.CAB");
+  remove(cab.c_str());
+  const std::string command =
+      "cd '" + dir.Path("in") + "' && gcab --create --nopath" + (mszip ? " --zip '" : " '") + cab + "'" + names;
+  EXPECT_EQ(system(command.c_str()), 0) << command;
+  return dir.Path("Setup.ini");
+}
+
+void Damage(const TestFolder& dir, const std::function<void(std::vector<uint8_t>&)>& damage) {
+  std::vector<uint8_t> cab = zqfixture::ReadFileBytes(dir.Path("DEMO.CAB"));
+  damage(cab);
+  dir.Write("DEMO.CAB", cab);
+}
+
+}  // namespace
+
+// Each row: the cabinet and what check says of it (one finding or none).
+TEST(Cabinets, CheckDecodesEveryFileAndReadsTheSetupInformation) {
+  struct Row {
+    const char* what;
+    Files files;
+    bool mszip;
+    std::function<void(std::vector<uint8_t>&)> damageCab;
+    const char* severity;  // of the one finding, or nullptr for none
+    const char* mention;
+  };
+  const Row rows[] = {
+      {"valid, stored", CeCab(), false, nullptr, nullptr, ""},
+      {"valid, MSZIP", CeCab(), true, nullptr, nullptr, ""},
+      {"no setup information",
+       {{"readme.txt", Bytes("hello")}},
+       true,
+       nullptr,
+       "warning",
+       "holds no Windows CE setup information"},
+      {"_setup.xml only",
+       {{"_setup.xml", Bytes("<wap-provisioningdoc><characteristic/></wap-provisioningdoc>")}},
+       false,
+       nullptr,
+       nullptr,
+       ""},
+      {"_setup.xml, not well-formed",
+       {{"_setup.xml", Bytes("<wap-provisioningdoc><characteristic>")}},
+       false,
+       nullptr,
+       "error",
+       "_setup.xml is not well-formed XML"},
+      {"damaged data block", CeCab(), true, [](std::vector<uint8_t>& c) { c[c.size() - 300] ^= 0x55; }, "error",
+       "(in NOTES.001)"},
+      {"cabinet cut short", CeCab(), false, [](std::vector<uint8_t>& c) { c.resize(c.size() - 100); }, "error",
+       "cut short"},
+      {".000 cut short", CeCab({}, [](std::vector<uint8_t>& s) { s.resize(s.size() - 4); }), false, nullptr, "error",
+       "the .000 file) is damaged: cut short or padded"},
+      {".000 offset past its end", CeCab({}, [](std::vector<uint8_t>& s) { PutLe32(&s[64], 5000); }), false, nullptr,
+       "error", "DIRS at offset 5000, past the end"},
+      {".000 length past its end", CeCab({}, [](std::vector<uint8_t>& s) { PutLe16(&s[90], 900); }), false, nullptr,
+       "error", "PROVIDER runs past the end"},
+      {".000 counts that overrun", CeCab({}, [](std::vector<uint8_t>& s) { PutLe16(&s[52], 3); }), false, nullptr,
+       "error", "FILES runs past the end"},
+      {"Smartphone unsupported", CeCab([] {
+         CeRecipe r;
+         r.unsupported = {"HPC", "SmartPhone"};
+         return r;
+       }()),
+       false, nullptr, "warning", "lists Smartphone among the unsupported platforms"},
+      {"FILES names a file the cabinet lacks", CeCab([] {
+         CeRecipe r;
+         r.files.push_back({3, "gone.dll"});
+         return r;
+       }()),
+       false, nullptr, "warning", "installs file number 3 (gone.dll), which the cabinet does not hold"},
+      {"a numbered file FILES never names", CeCab([] {
+         CeRecipe r;
+         r.files.pop_back();
+         return r;
+       }()),
+       false, nullptr, "warning", "holds NOTES.002, which its setup information never names"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    TestFolder dir;
+    const std::string ini = WriteProduct(dir, row.files, row.mszip);
+    if (row.damageCab) Damage(dir, row.damageCab);
+    const RunResult run = dir.Run({"check", "--json", ini});
+    const json j = json::parse(run.out, nullptr, false);
+    ASSERT_FALSE(j.is_discarded()) << Describe(run);
+    const json& findings = j["findings"];
+    if (row.severity == nullptr) {
+      EXPECT_EQ(findings.size(), 0u) << Describe(run);
+      continue;
+    }
+    ASSERT_EQ(findings.size(), 1u) << Describe(run);
+    EXPECT_EQ(findings[0]["severity"], row.severity) << Describe(run);
+    const std::string text = findings[0]["text"];
+    EXPECT_EQ(text.rfind(dir.Path("DEMO.CAB") + ": ", 0), 0u) << text;
+    EXPECT_NE(text.find(row.mention), std::string::npos) << text;
+  }
+}
+
+// Every field of a valid .000 comes back exactly, in the text of check -v,
+// in check --json, and in list --json of a setup built from it.
+TEST(Cabinets, SetupInformationReadBackInCheckAndList) {
+  TestFolder dir;
+  const std::string ini = WriteProduct(dir, CeCab(), true);
+  const RunResult text = dir.Run({"-q", "check", "-v", ini});
+  EXPECT_EQ(text.out,
+            "CAB DEMO.CAB\n"
+            "  setup info    .000 file\n"
+            "  application   Notes\n"
+            "  provider      Acme\n"
+            "  architecture  StrongARM (2577)\n"
+            "  Windows CE    3.0 to 4.21\n"
+            "  unsupported   HPC, POCKETPC\n"
+            "  installs      %CE1%\\Acme Notes\\notes.exe (file 1)\n"
+            "                %CE1%\\Acme Notes\\notes.txt (file 2)\n")
+      << Describe(text);
+  const json checked = json::parse(dir.Run({"check", "--json", ini}).out)["cabinets"];
+  EXPECT_EQ(checked, json::parse(R"([{"name": "DEMO.CAB", "error": null, "warnings": [],
+      "cabinetFiles": ["NOTES.000", "NOTES.001", "NOTES.002"], "setupXml": false,
+      "ceSetup": {"application": "Notes", "provider": "Acme", "architecture": {"id": 2577, "name": "StrongARM"},
+                  "ceVersion": {"least": "3.0", "greatest": "4.21", "range": "3.0 to 4.21"},
+                  "unsupported": ["HPC", "POCKETPC"],
+                  "installs": [{"number": 1, "folder": "%CE1%\\Acme Notes", "name": "notes.exe"},
+                               {"number": 2, "folder": "%CE1%\\Acme Notes", "name": "notes.txt"}]}}])"));
+  const std::string setup = dir.Path("setup.exe");
+  ASSERT_EQ(dir.Run({"-q", "build", ini, "-o", setup, "--stub", dir.Stub()}).exitCode, 0);
+  const RunResult listed = dir.Run({"list", "--json", setup});
+  EXPECT_EQ(json::parse(listed.out, nullptr, false)["cabinets"], checked) << Describe(listed);
+}
