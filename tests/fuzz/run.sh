@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
-# Runs the fuzz target for a while at low priority, growing a working corpus
-# in the build tree from the committed seeds.  Crashes land in
-# build/host/tests/fuzz/artifacts/setup_reader/.
+# Runs a fuzz target (setup_reader, or ZQ_FUZZ_TARGET=ce_setup) for a while
+# at low priority, growing a working corpus in the build tree from the
+# committed seeds.  Crashes land in build/host/tests/fuzz/artifacts/TARGET/.
 #   bash tests/fuzz/run.sh [SECONDS] [extra libFuzzer flags...]
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 seconds=${1:-600}
 shift $(($# < 1 ? $# : 1))
-fuzz=build/host/tests/fuzz target=setup_reader
+fuzz=build/host/tests/fuzz target=${ZQ_FUZZ_TARGET:-setup_reader}
 binary=$fuzz/clang/${target}_fuzz
 [ -x "$binary" ] || { echo "no $binary: build the host tree first (cmake --build build/host)" >&2; exit 1; }
 mkdir -p "$fuzz/long/$target" "$fuzz/artifacts/$target"

@@ -91,7 +91,8 @@ build_for() {
 configure() {  # NAME [cmake args...]
   local name=$1; shift
   cmake -S "$tree" -B "$tree/build/$name" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-        -DZLIB_SOURCE_DIR="$src/build/zlib-src" "$@" >"$work/configure-$name.log" 2>&1
+        -DZLIB_SOURCE_DIR="$src/build/zlib-src" -DMSPACK_SOURCE_DIR="$src/build/libmspack-src" \
+        -DTINYXML2_SOURCE_DIR="$src/build/tinyxml2-src" "$@" >"$work/configure-$name.log" 2>&1
 }
 
 sync_tree
