@@ -2,7 +2,8 @@
 # zqpack's Debian package as a user gets it: its control fields and files,
 # its manual page in step with the installed zqpack's --help, and the
 # installed zqpack with both programs proper built in: init an example, add a
-# CAB file, build for each architecture and verify.  (Everything else zqpack
+# CAB file (the demo's, which check reads clean), build for each architecture
+# and verify.  (Everything else zqpack
 # does: the host tests.)
 #   package_test.sh HOST_BUILD_DIR OUT_DIR CAB_FILE MAKE_MANPAGE_SCRIPT
 set -euo pipefail
@@ -19,6 +20,9 @@ deb=$(echo "$work"/cpack/zqpack_*_*.deb)
 [ "$(dpkg-deb -f "$deb" Package)" = zqpack ] || fail "Package: $(dpkg-deb -f "$deb" Package)"
 [ "$(dpkg-deb -f "$deb" Version)" = "$(basename "$deb" | cut -d_ -f2)" ] || fail "Version differs from the file name"
 dpkg-deb -f "$deb" Depends | grep -q 'zlib1g' || fail "Depends lacks zlib1g: $(dpkg-deb -f "$deb" Depends)"
+# tinyxml2 is a shared library (Debian has no static one); libmspack is linked in.
+dpkg-deb -f "$deb" Depends | grep -q 'libtinyxml2' || fail "Depends lacks libtinyxml2: $(dpkg-deb -f "$deb" Depends)"
+! dpkg-deb -f "$deb" Depends | grep -q 'libmspack' || fail "Depends names libmspack: $(dpkg-deb -f "$deb" Depends)"
 
 files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sort)
 wanted=$(printf '%s\n' ./usr/bin/zqpack ./usr/share/doc/zqpack/copyright ./usr/share/doc/zqpack/setup-ini.md \
@@ -44,6 +48,7 @@ product=$work/product
 "$zq" -q init "$product" --product "Package Test"
 cab=$(sed -n 's/^CabFiles = //p' "$product/Setup.ini" | tr -d '\r')
 cp "$cab_source" "$product/$cab"
+"$zq" check "$product/Setup.ini" | grep -qx ".*: 0 errors, 0 warnings" || fail "check finds fault with $cab_source"
 for arch in i686 x86_64; do
   setup=$work/setup-$arch.exe
   "$zq" -q build "$product/Setup.ini" --arch "$arch" -o "$setup"

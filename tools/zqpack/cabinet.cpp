@@ -162,7 +162,8 @@ std::string DecodeAll(const std::vector<uint8_t>& bytes, CabinetInfo* info, std:
 std::string CheckSetupXml(const std::vector<uint8_t>& bytes) {
   tinyxml2::XMLDocument doc;
   if (doc.Parse(reinterpret_cast<const char*>(bytes.data()), bytes.size()) != tinyxml2::XML_SUCCESS)
-    return std::string("_setup.xml is not well-formed XML: ") + doc.ErrorStr();
+    return std::string("_setup.xml is not well-formed XML: ") + doc.ErrorName() + " on line " +
+           std::to_string(doc.ErrorLineNum());
   const tinyxml2::XMLElement* root = doc.RootElement();
   if (root == nullptr || strcmp(root->Name(), "wap-provisioningdoc") != 0)
     return std::string("_setup.xml's root element is <") + (root != nullptr ? root->Name() : "") +

@@ -111,9 +111,9 @@ const std::map<std::string, const char*> kCommandHelp = {
      "            numbered files disagree\n"
      "Each line ends with the key's place in setup-ini.md.\n"
      "\n"
-     "  -v, --verbose  then what each CAB file tells the Application Manager:\n"
-     "           application, provider, architecture, Windows CE versions,\n"
-     "           the platforms it refuses and the files it installs\n"
+     "  -v, --verbose  also what each CAB file tells the Application Manager:\n"
+     "                 application, provider, architecture, Windows CE\n"
+     "                 versions, the platforms it refuses, the files it installs\n"
      "  --json   one JSON document instead: \"findings\" (each with \"severity\",\n"
      "           \"section\", \"key\", \"text\", \"reference\"), the counts \"errors\"\n"
      "           and \"warnings\", the \"files\" a build would pack and the\n"
@@ -133,7 +133,7 @@ const std::map<std::string, const char*> kCommandHelp = {
      "           \"computed\" and \"state\": ok, wrong or not checked), \"verdict\"\n"
      "           (\"accepted\", \"stage\", the program's \"message\" or null,\n"
      "           \"reason\", \"entry\") and \"entries\" (\"index\", \"name\", \"offset\",\n"
-     "           \"size\") and \"cabinets\" (as in 'check --json'); 'verify --json'\n"
+     "           \"size\"); \"cabinets\" as in 'check --json'.  'verify --json'\n"
      "           writes the same document\n"},
     {"verify",
      "Usage: zqpack verify SETUP [--json]\n"
