@@ -24,6 +24,22 @@ json Checksum(bool computed, uint32_t stored, uint32_t actual) {
   return c;
 }
 
+// The program proper's mitigations; null where the image cannot say (a
+// flag of the other architecture, stack cookies that leave no trace).
+json Mitigations(const ProgramMitigations& m) {
+  if (!m.pe) return {{"pe", false}, {"text", DescribeMitigations(m)}};
+  const json unknown = nullptr;
+  return {{"pe", true},
+          {"dllCharacteristics", m.dllCharacteristics},
+          {"aslr", m.Aslr()},
+          {"relocationBytes", m.relocationBytes},
+          {"highEntropyVA", m.pe32plus ? json(m.Has(kHighEntropyVa)) : unknown},
+          {"nx", m.Has(kNxCompat)},
+          {"noSEH", m.pe32plus ? unknown : json(m.Has(kNoSeh))},
+          {"stackCookies", m.stackCookies ? json(true) : unknown},
+          {"text", DescribeMitigations(m)}};
+}
+
 // Texts from files may hold any bytes; nlohmann::json throws on invalid
 // UTF-8 when it writes, so such bytes are shown as U+FFFD instead.
 std::string Dump(const json& document) { return document.dump(2, ' ', false, json::error_handler_t::replace) + "\n"; }
@@ -56,6 +72,7 @@ std::string SetupReportJson(const std::string& setup, const SetupReport& r) {
                                             {"behindPayload", SignatureSitsBehindPayload(r)},
                                             {"text", DescribeSignature(r)}};
   }
+  document["programProper"] = r.headerRead ? Mitigations(r.mitigations) : json(nullptr);
   const Verdict& v = r.verdict;
   document["verdict"] = {
       {"accepted", v.accepted()},

@@ -424,6 +424,7 @@ int Verify(const std::vector<std::string>& words, bool quiet) {
     printf("%s: the program extracts it: %s, %llu bytes\n", setup.c_str(), Files(report.table.size()).c_str(),
            static_cast<unsigned long long>(report.inflatedBytes));
     printf("%s: Authenticode signature: %s\n", setup.c_str(), DescribeSignature(report).c_str());
+    printf("%s: program proper: %s\n", setup.c_str(), DescribeMitigations(report.mitigations).c_str());
   }
   return kExitOk;
 }
@@ -465,6 +466,7 @@ int List(const std::vector<std::string>& words, bool quiet) {
     printf("TableChecksum    %s\n", ChecksumState(r.tableRead, h.TableChecksum, r.tableChecksum).c_str());
     printf("DataChecksum     %s\n", ChecksumState(r.inflated, h.DataChecksum, r.dataChecksum).c_str());
     printf("Authenticode     %s\n", DescribeSignature(r).c_str());
+    printf("program proper   %s\n", DescribeMitigations(r.mitigations).c_str());
   }
   if (r.verdict.accepted()) {
     printf("verdict          the program extracts it\n");
