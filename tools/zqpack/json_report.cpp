@@ -24,19 +24,19 @@ json Checksum(bool computed, uint32_t stored, uint32_t actual) {
   return c;
 }
 
-// The program proper's mitigations; null where the image cannot say (a
-// flag of the other architecture, stack cookies that leave no trace).
+// The program proper's mitigations; null where the image cannot say (all of
+// them when it is no PE image, a flag of the other architecture, stack
+// cookies that leave no trace in the headers).
 json Mitigations(const ProgramMitigations& m) {
-  if (!m.pe) return {{"pe", false}, {"text", DescribeMitigations(m)}};
-  const json unknown = nullptr;
-  return {{"pe", true},
-          {"dllCharacteristics", m.dllCharacteristics},
-          {"aslr", m.Aslr()},
-          {"relocationBytes", m.relocationBytes},
-          {"highEntropyVA", m.pe32plus ? json(m.Has(kHighEntropyVa)) : unknown},
-          {"nx", m.Has(kNxCompat)},
-          {"noSEH", m.pe32plus ? unknown : json(m.Has(kNoSeh))},
-          {"stackCookies", m.stackCookies ? json(true) : unknown},
+  const auto known = [&m](bool applies, json value) { return m.pe && applies ? value : json(nullptr); };
+  return {{"pe", m.pe},
+          {"dllCharacteristics", known(true, m.dllCharacteristics)},
+          {"aslr", known(true, m.Aslr())},
+          {"relocationBytes", known(true, m.relocationBytes)},
+          {"highEntropyVA", known(m.pe32plus, m.Has(kHighEntropyVa))},
+          {"nx", known(true, m.Has(kNxCompat))},
+          {"noSEH", known(!m.pe32plus, m.Has(kNoSeh))},
+          {"stackCookies", known(m.stackCookies, true)},
           {"text", DescribeMitigations(m)}};
 }
 
