@@ -54,13 +54,10 @@ TEST(ProgramProper, RelocationTableMovesEveryAbsoluteAddress) {
       const uint32_t width = r.type == kRelDir64 ? 8 : 4;
       const int64_t at = pe.FileOffset(r.rva, width);
       ASSERT_GE(at, 0) << "relocation at RVA " << std::hex << r.rva << " outside every section";
-      if (width == 8) {
-        const uint64_t value = (GetLe32(&image[at]) | uint64_t(GetLe32(&image[at + 4])) << 32) + delta;
-        PutLe32(&image[at], static_cast<uint32_t>(value));
-        PutLe32(&image[at + 4], static_cast<uint32_t>(value >> 32));
-      } else {
-        PutLe32(&image[at], GetLe32(&image[at]) + static_cast<uint32_t>(delta));
-      }
+      uint64_t value = 0;  // little-endian, 4 or 8 bytes; a 4-byte one wraps
+      for (uint32_t b = width; b-- > 0;) value = value << 8 | image[at + b];
+      value += delta;
+      for (uint32_t b = 0; b < width; ++b) image[at + b] = static_cast<uint8_t>(value >> 8 * b);
     }
     for (std::vector<uint8_t>* bytes : {&image, &rebased}) {
       std::fill_n(bytes->begin() + pe.imageBaseAt, pe.pe32plus ? 8 : 4, 0);
