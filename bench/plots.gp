@@ -36,8 +36,8 @@ set title "Size of the program in front of the payload (lower is better)"
 set ylabel "bytes"
 set key off
 set xtics rotate by -20
-set arrow 1 from graph 0, first 28672 to graph 1, first 28672 nohead lc rgb "#c53030" dt 2
-set label 1 "goal: 28,672" at graph 0.01, first 28672 offset 0,0.7 tc rgb "#c53030"
+set arrow 1 from graph 0, first 29184 to graph 1, first 29184 nohead lc rgb "#c53030" dt 2
+set label 1 "goal: 29,184" at graph 0.01, first 29184 offset 0,0.7 tc rgb "#c53030"
 plot datadir."/size.dat" using 2:xtic(1) lc rgb "#2b6cb0"
 unset arrow 1
 unset label 1

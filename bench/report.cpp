@@ -48,7 +48,7 @@
 namespace {
 
 const double kMiB = 1048576.0;
-const long kGoalUsedBytes = 28672;
+const long kGoalUsedBytes = 29184;  // with the exploit mitigations (docs/security.md)
 const long kBudgetBytes = 32768;
 
 struct Run {
@@ -280,7 +280,7 @@ std::string VariantLabel(const Data& d, const std::string& v) {
 
 std::string SizeTable(const Data& d) {
   std::string t = Header({"program", "i686 bytes used", "x86_64 bytes used", "i686 bytes filled",
-                          "i686 headroom to 28672"});
+                          "i686 headroom to 29184"});
   for (const std::string& v : Words(Meta(d, "variants"))) {
     const double i686 = MetaNumber(d, "stub.i686." + v);
     if (std::isnan(i686) && std::isnan(MetaNumber(d, "stub.x86_64." + v))) continue;
@@ -515,7 +515,7 @@ int Verdict(double value, bool met) { return std::isnan(value) ? -1 : met ? 1 : 
 std::vector<Goal> Goals(const Data& d) {
   const std::vector<Build> builds = SizeBuilds(d);
   std::vector<Goal> goals;
-  Goal size{"bytes used on i686 ≤ 28,672", {}, {}};
+  Goal size{"bytes used on i686 ≤ 29,184", {}, {}};
   for (const Build& b : builds) {
     const double used = MetaNumber(d, "stub.i686." + (b.ours == "ours" ? std::string("base") : Meta(d, "compare")));
     size.figures.push_back(Thousands(used));

@@ -107,7 +107,7 @@ TEST(SignedBuild, SignsBehindThePayloadAndRefusesWhatTheCommandBroke) {
   EXPECT_EQ(verify.exitCode, 0) << Describe(verify);
   const size_t at = verify.out.find(": Authenticode signature: ");
   ASSERT_NE(at, std::string::npos) << verify.out;
-  const std::string line = verify.out.substr(at + 26);
+  const std::string line = verify.out.substr(at + 26, verify.out.find('\n', at) + 1 - at - 26);
   EXPECT_NE(line.find(", behind the payload (which ends at "), std::string::npos) << line;
   EXPECT_NE(dir.Run({"list", setup}).out.find("\nAuthenticode     " + line), std::string::npos);
   EXPECT_NE(dir.Run({"list", "--json", setup}).out.find("\"behindPayload\": true"), std::string::npos);

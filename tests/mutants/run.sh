@@ -87,7 +87,8 @@ build_for() {
   esac
 }
 
-# The scratch tree's two build trees: the x86_64 programs and the host.
+# The scratch tree's build trees: the x86_64 programs, the i686 program
+# proper and the host.
 configure() {  # NAME [cmake args...]
   local name=$1; shift
   cmake -S "$tree" -B "$tree/build/$name" -G Ninja -DCMAKE_BUILD_TYPE=Release \
@@ -97,8 +98,11 @@ configure() {  # NAME [cmake args...]
 
 sync_tree
 echo "building the scratch tree"
-{ configure win-x86_64 -DCMAKE_TOOLCHAIN_FILE="$tree/cmake/toolchain-x86_64.cmake" && configure host &&
-  build_tree win-x86_64 && build_tree host; } ||
+# The i686 program proper is built once, unmutated: the host tests that read
+# both builds need it there.
+{ configure win-x86_64 -DCMAKE_TOOLCHAIN_FILE="$tree/cmake/toolchain-x86_64.cmake" &&
+  configure win-i686 -DCMAKE_TOOLCHAIN_FILE="$tree/cmake/toolchain-i686.cmake" && configure host &&
+  build_tree win-x86_64 && build_tree win-i686 zqstub zqstub_rebased && build_tree host; } ||
   { echo "the unmutated tree does not build: $work/build.log"; exit 1; }
 
 # One Wine rig (display and prefix) for every mutant, taken down at the end.

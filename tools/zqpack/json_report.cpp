@@ -26,6 +26,22 @@ json Checksum(bool computed, uint32_t stored, uint32_t actual) {
   return c;
 }
 
+// The program proper's mitigations; null where the image cannot say (all of
+// them when it is no PE image, a flag of the other architecture, stack
+// cookies that leave no trace in the headers).
+json Mitigations(const ProgramMitigations& m) {
+  const auto known = [&m](bool applies, json value) { return m.pe && applies ? value : json(nullptr); };
+  return {{"pe", m.pe},
+          {"dllCharacteristics", known(true, m.dllCharacteristics)},
+          {"aslr", known(true, m.Aslr())},
+          {"relocationBytes", known(true, m.relocationBytes)},
+          {"highEntropyVA", known(m.pe32plus, m.Has(kHighEntropyVa))},
+          {"nx", known(true, m.Has(kNxCompat))},
+          {"noSEH", known(!m.pe32plus, m.Has(kNoSeh))},
+          {"stackCookies", known(m.stackCookies, true)},
+          {"text", DescribeMitigations(m)}};
+}
+
 // Texts from files may hold any bytes; nlohmann::json throws on invalid
 // UTF-8 when it writes, so such bytes are shown as U+FFFD instead.
 std::string Dump(const json& document) { return document.dump(2, ' ', false, json::error_handler_t::replace) + "\n"; }
@@ -59,6 +75,7 @@ std::string SetupReportJson(const std::string& setup, const SetupReport& r,
                                             {"behindPayload", SignatureSitsBehindPayload(r)},
                                             {"text", DescribeSignature(r)}};
   }
+  document["programProper"] = r.headerRead ? Mitigations(r.mitigations) : json(nullptr);
   const Verdict& v = r.verdict;
   document["verdict"] = {
       {"accepted", v.accepted()},

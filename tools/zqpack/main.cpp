@@ -123,18 +123,23 @@ const std::map<std::string, const char*> kCommandHelp = {
      "Usage: zqpack list SETUP [--json]\n"
      "\n"
      "Shows the header fields, each checksum with its state, the Authenticode\n"
-     "signature (where it lies), the program's verdict, the entries (name,\n"
+     "signature (where it lies), the program proper's exploit mitigations (ASLR\n"
+     "with its relocation table, high-entropy VA, NX, no SEH, stack cookies\n"
+     "where the image records them), the program's verdict, the entries (name,\n"
      "offset of the contents in the inflated data, size) and what each CAB file\n"
      "among them tells the Application Manager (see 'zqpack check --verbose').\n"
      "Exit code 1 when the program would refuse the setup.\n"
      "\n"
      "  --json   one JSON document instead: \"setup\", \"fileBytes\", \"header\"\n"
      "           (null when it could not be read; each checksum with \"stored\",\n"
-     "           \"computed\" and \"state\": ok, wrong or not checked), \"verdict\"\n"
-     "           (\"accepted\", \"stage\", the program's \"message\" or null,\n"
-     "           \"reason\", \"entry\") and \"entries\" (\"index\", \"name\", \"offset\",\n"
-     "           \"size\"); \"cabinets\" as in 'check --json'.  'verify --json'\n"
-     "           writes the same document\n"},
+     "           \"computed\" and \"state\": ok, wrong or not checked),\n"
+     "           \"programProper\" (\"pe\", \"dllCharacteristics\", \"aslr\",\n"
+     "           \"relocationBytes\", \"highEntropyVA\", \"nx\", \"noSEH\",\n"
+     "           \"stackCookies\", each null where the image cannot say; \"text\"),\n"
+     "           \"verdict\" (\"accepted\", \"stage\", the program's \"message\" or\n"
+     "           null, \"reason\", \"entry\"), \"entries\" (\"index\", \"name\",\n"
+     "           \"offset\", \"size\") and \"cabinets\" as in 'check --json';\n"
+     "           'verify --json' writes the same document\n"},
     {"verify",
      "Usage: zqpack verify SETUP [--json]\n"
      "\n"
@@ -143,7 +148,8 @@ const std::map<std::string, const char*> kCommandHelp = {
      "the table and the names.  On a failure prints the message the program's\n"
      "box would show on standard output and exits with 1; exits with 0 when the\n"
      "program would extract the setup, and then says whether it carries an\n"
-     "Authenticode signature and where.  The signature sits behind the payload,\n"
+     "Authenticode signature and where, and names the program proper's exploit\n"
+     "mitigations as 'list' does.  The signature sits behind the payload,\n"
      "where the program never reads, and leaves every check unchanged.\n"
      "\n"
      "  --json   the document of 'zqpack list --json' instead; same exit codes\n"},
@@ -440,6 +446,7 @@ int Verify(const std::vector<std::string>& words, bool quiet) {
     printf("%s: the program extracts it: %s, %llu bytes\n", setup.c_str(), Files(report.table.size()).c_str(),
            static_cast<unsigned long long>(report.inflatedBytes));
     printf("%s: Authenticode signature: %s\n", setup.c_str(), DescribeSignature(report).c_str());
+    printf("%s: program proper: %s\n", setup.c_str(), DescribeMitigations(report.mitigations).c_str());
   }
   return kExitOk;
 }
@@ -481,6 +488,7 @@ int List(const std::vector<std::string>& words, bool quiet) {
     printf("TableChecksum    %s\n", ChecksumState(r.tableRead, h.TableChecksum, r.tableChecksum).c_str());
     printf("DataChecksum     %s\n", ChecksumState(r.inflated, h.DataChecksum, r.dataChecksum).c_str());
     printf("Authenticode     %s\n", DescribeSignature(r).c_str());
+    printf("program proper   %s\n", DescribeMitigations(r.mitigations).c_str());
   }
   if (r.verdict.accepted()) {
     printf("verdict          the program extracts it\n");

@@ -94,6 +94,7 @@ bool SetupReader::CheckHeaderAndTable() {
     return Fail(ReadStage::Header, MSG_READ_INSTALLER, "the file ends inside the program proper or the header");
   report_.headerRead = true;
   const PayloadHeader& h = report_.header = DecodeHeader(headerBytes);
+  report_.mitigations = ReadMitigations(stub);
   SignedFields fields;
   if (FindSignedFields(stub.data(), &fields)) {
     CertTable& cert = report_.certTable;

@@ -9,6 +9,7 @@
 
 #include "app/messages.h"
 #include "fileio.h"
+#include "mitigations.h"
 #include "payload/format.h"
 #include "progress.h"
 
@@ -55,8 +56,9 @@ struct SetupReport {
   // StubChecksum matched only as the sum over every byte, as programs proper
   // built before setups became signable compute it (see Check()).
   bool stubChecksumOverEveryByte = false;
-  CertTable certTable;      // read with the program proper
-  uint64_t payloadEnd = 0;  // the first byte behind the stream, once the header allows it
+  CertTable certTable;             // read with the program proper
+  ProgramMitigations mitigations;  // what its PE headers declare, read with it
+  uint64_t payloadEnd = 0;         // the first byte behind the stream, once the header allows it
   bool tableRead = false;
   std::vector<PayloadEntry> table;
   uint32_t tableChecksum = 0;
