@@ -237,7 +237,7 @@ bool World::StartXvfb(const fs::path& log, std::string* why) {
     for (int fd = 3; fd < 1024; ++fd)
       if (fd != numberPipe[1]) close(fd);
     std::string fd = std::to_string(numberPipe[1]);
-    execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset",
+    execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(), "-nolisten", "tcp", "-noreset",
            static_cast<char*>(nullptr));
     _exit(127);
   }
@@ -368,7 +368,8 @@ std::vector<AppMgrStart> AwaitAppMgr(const fs::path& log, size_t starts, double 
 std::ostream& operator<<(std::ostream& out, const AppMgrStart& start) {
   out << "command line \"" << start.commandLine << "\", Setup.ini \"" << start.ini << "\""
       << (start.iniExists ? " (exists)" : " (missing)");
-  for (const auto& [name, exists] : start.cabs) out << ", CAB \"" << name << "\"" << (exists ? " (exists)" : " (missing)");
+  for (const auto& [name, exists] : start.cabs)
+    out << ", CAB \"" << name << "\"" << (exists ? " (exists)" : " (missing)");
   return out;
 }
 

@@ -76,6 +76,7 @@ class World {
   pid_t xvfbPid = 0;    // Xvfb of this world, when it started one
   fs::path prefix;      // WINEPREFIX
   fs::path home;
+  std::string screen = "1024x768x24";  // of the Xvfb display
 
   // Starts Xvfb on a free display of its own choosing, its output in `log`.
   bool StartXvfb(const fs::path& log, std::string* why);

@@ -55,7 +55,8 @@ std::optional<Arch> ProgramArch(const std::string& setup) {
   std::ifstream(setup, std::ios::binary).read(&head[0], static_cast<std::streamsize>(head.size()));
   if (head.size() < 0x40 || head.compare(0, 2, "MZ") != 0) return std::nullopt;
   const uint32_t pe = static_cast<uint8_t>(head[0x3c]) | static_cast<uint8_t>(head[0x3d]) << 8 |
-                      static_cast<uint8_t>(head[0x3e]) << 16 | static_cast<uint32_t>(static_cast<uint8_t>(head[0x3f])) << 24;
+                      static_cast<uint8_t>(head[0x3e]) << 16 |
+                      static_cast<uint32_t>(static_cast<uint8_t>(head[0x3f])) << 24;
   if (pe + 6 > head.size() || head.compare(pe, 4, std::string("PE\0\0", 4)) != 0) return std::nullopt;
   const unsigned machine = static_cast<uint8_t>(head[pe + 4]) | static_cast<uint8_t>(head[pe + 5]) << 8;
   if (machine == 0x8664) return Arch::x86_64;
@@ -73,15 +74,20 @@ zqworld::Programs FindPrograms() {
                 self.string() + " nor " + (self.parent_path() / "lib" / "zqpack").string());
 }
 
-// What to install when something is missing; empty when nothing is.
-std::string MissingPackages(const RunOptions& options, Arch arch) {
-  std::string missing;
-  if (!zqworld::OnPath("wine") || !fs::exists(zqworld::kWine64) || !fs::exists(zqworld::kWineServer))
-    missing += " wine wine64";
-  if (arch == Arch::i686 && !fs::exists(zqworld::kWine32)) missing += " wine32:i386";
-  if (!options.interactive && !zqworld::OnPath("Xvfb")) missing += " xvfb";
-  if (!options.screenshots.empty() && !fs::exists("/usr/bin/import")) missing += " imagemagick";
-  return missing;
+// What is missing and the Debian packages that bring it; empty when nothing is.
+std::string Missing(const RunOptions& options, Arch arch) {
+  std::string what, packages;
+  auto need = [&](bool there, const std::string& thing, const std::string& package) {
+    if (there) return;
+    what += (what.empty() ? "" : ", ") + thing;
+    packages += " " + package;
+  };
+  need(zqworld::OnPath("wine") && fs::exists(zqworld::kWine64) && fs::exists(zqworld::kWineServer),
+       "Wine (no wine on the PATH)", "wine wine64");
+  need(arch != Arch::i686 || fs::exists(zqworld::kWine32), "32-bit Wine for this i686 setup", "wine32:i386");
+  need(options.interactive || zqworld::OnPath("Xvfb"), "Xvfb", "xvfb");
+  need(options.screenshots.empty() || fs::exists("/usr/bin/import"), "ImageMagick's import", "imagemagick");
+  return what.empty() ? "" : what + " is missing here: install the Debian packages:" + packages;
 }
 
 fs::path CacheDir() {
@@ -209,9 +215,10 @@ std::string WhatWentWrong(const RunOptions& options, const Report& r) {
 
 void PrintReport(const Report& r) {
   printf("setup: %s (%s)\n", r.setup.c_str(), r.arch.c_str());
-  printf("wine: prefix %s (%s), display %s\n", r.prefix.c_str(),
-         r.prefixSeconds < 0 ? "reused" : ("made in " + std::to_string(static_cast<int>(r.prefixSeconds)) + " s").c_str(),
-         r.display.c_str());
+  printf(
+      "wine: prefix %s (%s), display %s\n", r.prefix.c_str(),
+      r.prefixSeconds < 0 ? "reused" : ("made in " + std::to_string(static_cast<int>(r.prefixSeconds)) + " s").c_str(),
+      r.display.c_str());
   if (!r.wizardTitle.empty()) printf("wizard: \"%s\"\n", r.wizardTitle.c_str());
   for (const std::string& view : r.views) printf("  view: %s\n", view.c_str());
   for (const zqworld::Box& box : r.boxes) printf("  box \"%s\": \"%s\"\n", box.caption.c_str(), box.text.c_str());
@@ -234,26 +241,25 @@ void PrintJson(const Report& r) {
   for (const zqworld::Box& box : r.boxes) boxes.push_back({{"caption", box.caption}, {"text", box.text}});
   for (const Delivered& file : r.files)
     files.push_back({{"name", file.name}, {"bytes", file.bytes}, {"state", file.state}});
-  const json document = {
-      {"setup", r.setup},
-      {"arch", r.arch},
-      {"prefix", r.prefix},
-      {"prefixMade", r.prefixSeconds >= 0},
-      {"display", r.display},
-      {"wizardTitle", r.wizardTitle.empty() ? json(nullptr) : json(r.wizardTitle)},
-      {"views", r.views},
-      {"boxes", boxes},
-      {"screenshots", r.screenshots},
-      {"exitCode", r.exitCode ? json(Hex(*r.exitCode)) : json(nullptr)},
-      {"handOff",
-       {{"appMgrStarts", r.appMgrStarts},
-        {"commandLine", r.commandLine},
-        {"installFolder", r.installFolder},
-        {"files", files}}},
-      {"workspaceGone", r.workspaceGone},
-      {"ok", r.ok},
-      {"reason", r.reason},
-      {"seconds", r.seconds}};
+  const json document = {{"setup", r.setup},
+                         {"arch", r.arch},
+                         {"prefix", r.prefix},
+                         {"prefixMade", r.prefixSeconds >= 0},
+                         {"display", r.display},
+                         {"wizardTitle", r.wizardTitle.empty() ? json(nullptr) : json(r.wizardTitle)},
+                         {"views", r.views},
+                         {"boxes", boxes},
+                         {"screenshots", r.screenshots},
+                         {"exitCode", r.exitCode ? json(Hex(*r.exitCode)) : json(nullptr)},
+                         {"handOff",
+                          {{"appMgrStarts", r.appMgrStarts},
+                           {"commandLine", r.commandLine},
+                           {"installFolder", r.installFolder},
+                           {"files", files}}},
+                         {"workspaceGone", r.workspaceGone},
+                         {"ok", r.ok},
+                         {"reason", r.reason},
+                         {"seconds", r.seconds}};
   printf("%s\n", document.dump(2, ' ', false, json::error_handler_t::replace).c_str());
 }
 
@@ -285,10 +291,8 @@ int RunSetup(const RunOptions& options) {
   const std::optional<Arch> arch = ProgramArch(options.setup);
   if (!arch) throw ZqError(options.setup + " does not begin with an i686 or x86_64 Windows program");
   report.arch = zqworld::ArchName(*arch);
-  const std::string missing = MissingPackages(options, *arch);
-  if (!missing.empty())
-    throw ZqError("Wine, Xvfb or ImageMagick is missing here: install the Debian packages" + missing +
-                  " (apt install" + missing + ")");
+  const std::string missing = Missing(options, *arch);
+  if (!missing.empty()) throw ZqError(missing);
   const zqworld::Programs programs = FindPrograms();
   zqworld::StopChildrenOnSignals();
 
@@ -302,6 +306,7 @@ int RunSetup(const RunOptions& options) {
   RunWorld world;
   world.prefix = slot / "prefix";
   world.home = slot / "home";
+  world.screen = "800x600x24";  // the virtual desktop's size, below
   report.prefix = world.prefix.string();
   std::string why;
   if (options.interactive) {
@@ -314,7 +319,7 @@ int RunSetup(const RunOptions& options) {
   if (options.fresh || !fs::exists(ready)) {
     fs::remove(ready);
     const Clock::time_point made = Clock::now();
-    if (!world.MakePrefix(programs, &why)) throw ZqError(why);
+    if (!world.MakePrefix(programs, &why)) throw ZqError(zqworld::Interrupted() ? "interrupted" : why);
     std::ofstream(ready) << "";
     report.prefixSeconds = SecondsSince(made);
   }
@@ -346,8 +351,8 @@ int RunSetup(const RunOptions& options) {
   launch.env["ZQ_APPMGR_LOG"] = zqworld::WinPath(run / "appmgr.log");
   launch.timeoutMs = options.interactive ? 3600 * 1000 : 60 * 1000;
   if (!options.screenshots.empty()) launch.captures = fs::absolute(options.screenshots);
-  launch.script = report.accepted || options.interactive ? WizardScript(options)
-                                                         : zqworld::Script().Box().Answer("ok").Exit();
+  launch.script =
+      report.accepted || options.interactive ? WizardScript(options) : zqworld::Script().Box().Answer("ok").Exit();
   const zqworld::Outcome outcome = zqworld::Drive(world, programs, launch);
   report.wizardTitle = outcome.wizardTitle;
   report.views = Views(outcome);
