@@ -2,8 +2,9 @@
 # zqpack's Debian package as a user gets it: its control fields and files,
 # its manual page in step with the installed zqpack's --help, and the
 # installed zqpack with both programs proper built in: init an example, add a
-# CAB file, build for each architecture and verify.  (Everything else zqpack
-# does: the host tests.)
+# CAB file, build for each architecture, verify, and run one under Wine with
+# the packaged driver and stand-in.  (Everything else zqpack does: the host
+# and Wine tests.)
 #   package_test.sh HOST_BUILD_DIR OUT_DIR CAB_FILE MAKE_MANPAGE_SCRIPT
 set -euo pipefail
 build=$1 out=$2 cab_source=$3 make_manpage=$4
@@ -19,10 +20,12 @@ deb=$(echo "$work"/cpack/zqpack_*_*.deb)
 [ "$(dpkg-deb -f "$deb" Package)" = zqpack ] || fail "Package: $(dpkg-deb -f "$deb" Package)"
 [ "$(dpkg-deb -f "$deb" Version)" = "$(basename "$deb" | cut -d_ -f2)" ] || fail "Version differs from the file name"
 dpkg-deb -f "$deb" Depends | grep -q 'zlib1g' || fail "Depends lacks zlib1g: $(dpkg-deb -f "$deb" Depends)"
+dpkg-deb -f "$deb" Suggests | grep -q 'xvfb' || fail "Suggests lacks xvfb: $(dpkg-deb -f "$deb" Suggests)"
 
 files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sort)
 wanted=$(printf '%s\n' ./usr/bin/zqpack ./usr/share/doc/zqpack/copyright ./usr/share/doc/zqpack/setup-ini.md \
-  ./usr/share/man/man1/zqpack.1.gz | sort)
+  ./usr/share/man/man1/zqpack.1.gz ./usr/lib/zqpack/i686/zqprobe.dll \
+  ./usr/lib/zqpack/x86_64/{zqdriver.exe,CeAppMgr.exe,zqprobe.dll} | sort)
 [ "$files" = "$wanted" ] || fail "the package holds:
 $files
 wanted:
@@ -50,5 +53,9 @@ for arch in i686 x86_64; do
   cmp -n 32768 "$setup" "$out/zqstub-$arch.exe" || fail "the $arch setup does not begin with out/zqstub-$arch.exe"
   "$zq" -q verify "$setup" || fail "verify refused the $arch setup"
 done
+# Its Wine prefix in this build folder, kept for the next run.
+XDG_CACHE_HOME=$build/tests/package/cache "$zq" run "$work/setup-x86_64.exe" >"$work/run.log" 2>&1 || {
+  cat "$work/run.log" >&2; fail "zqpack run did not see a complete hand-off"; }
+grep -F "  $cab " "$work/run.log" | grep -q 'same as packed$' || fail "zqpack run: $(cat "$work/run.log")"
 rm -rf "$work"
 echo "package $(basename "$deb"): installed and used"
