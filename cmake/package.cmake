@@ -5,10 +5,11 @@
 # into out/; tests/package installs it into a scratch root and uses it.
 # zqpack run's Windows helpers, built in the Windows trees: the GUI driver
 # and the stand-in Application Manager (64-bit, for setups of both
-# architectures) and the driver's probe of each architecture.
+# architectures), the driver's probe of each architecture, and the 32-bit
+# stand-in that tells whether i686 programs run at all.
 install(FILES ${ZQ_OUT}/x86_64/zqdriver.exe ${ZQ_OUT}/x86_64/CeAppMgr.exe ${ZQ_OUT}/x86_64/zqprobe.dll
         DESTINATION lib/zqpack/x86_64)
-install(FILES ${ZQ_OUT}/i686/zqprobe.dll DESTINATION lib/zqpack/i686)
+install(FILES ${ZQ_OUT}/i686/zqprobe.dll ${ZQ_OUT}/i686/CeAppMgr.exe DESTINATION lib/zqpack/i686)
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "wine, wine64, xvfb, imagemagick")
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME zqpack)

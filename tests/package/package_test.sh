@@ -24,7 +24,7 @@ dpkg-deb -f "$deb" Suggests | grep -q 'xvfb' || fail "Suggests lacks xvfb: $(dpk
 
 files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sort)
 wanted=$(printf '%s\n' ./usr/bin/zqpack ./usr/share/doc/zqpack/copyright ./usr/share/doc/zqpack/setup-ini.md \
-  ./usr/share/man/man1/zqpack.1.gz ./usr/lib/zqpack/i686/zqprobe.dll \
+  ./usr/share/man/man1/zqpack.1.gz ./usr/lib/zqpack/i686/{zqprobe.dll,CeAppMgr.exe} \
   ./usr/lib/zqpack/x86_64/{zqdriver.exe,CeAppMgr.exe,zqprobe.dll} | sort)
 [ "$files" = "$wanted" ] || fail "the package holds:
 $files

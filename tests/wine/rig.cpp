@@ -56,30 +56,10 @@ ProgramResult Run(const std::vector<std::string>& argv, const std::vector<std::s
   return zqworld::Run(argv, env, limitSeconds);
 }
 
-bool ProcessIs(pid_t pid, const char* name) {
-  return kill(pid, 0) == 0 && StartsWith(ReadFile("/proc/" + std::to_string(pid) + "/comm"), name);
-}
-
 // --- the rig's state file ---------------------------------------------------
 
-// The world of the running rig, from rig.env.
-std::optional<zqworld::World> ReadRigState() {
-  std::ifstream in(RigDir() / "rig.env");
-  if (!in) return std::nullopt;
-  zqworld::World world;
-  world.home = RigDir() / "home";
-  for (std::string line; std::getline(in, line);) {
-    size_t equals = line.find('=');
-    if (equals == std::string::npos) continue;
-    std::string key = line.substr(0, equals), value = line.substr(equals + 1);
-    if (key == "DISPLAY") world.display = value;
-    if (key == "XVFB_PID") world.xvfbPid = static_cast<pid_t>(std::atoi(value.c_str()));
-    if (key == "PREFIX") world.prefix = value;
-  }
-  // Set up by another process: its Xvfb only while it still runs.
-  if (!ProcessIs(world.xvfbPid, "Xvfb")) world.xvfbPid = 0;
-  return world;
-}
+// The world of the running rig.
+std::optional<zqworld::World> ReadRigState() { return zqworld::World::Load(RigDir() / "rig.env"); }
 
 class RigLock {
  public:
@@ -155,8 +135,7 @@ int Rig::SetUpForRun() {
   world.Settle();
   std::printf("wine rig: wineboot -i and the prefix took %.1f s\n", SecondsSince(start));
   WarmUp(world);
-  WriteFile(RigDir() / "rig.env", "DISPLAY=" + world.display + "\nXVFB_PID=" + std::to_string(world.xvfbPid) +
-                                      "\nPREFIX=" + world.prefix.string() + "\n");
+  world.Save(RigDir() / "rig.env");
   std::printf("wine rig: display %s, prefix %s, ready in %.1f s\n", world.display.c_str(), world.prefix.c_str(),
               SecondsSince(start));
   for (Arch arch : {Arch::x86_64, Arch::i686}) {
@@ -205,24 +184,15 @@ bool Rig::CanRun(Arch arch, std::string* why, bool* broken) const {
   fs::path cache = RigDir() / (std::string("arch-") + ArchName(arch));
   std::string known = ReadFile(cache);
   if (known.empty()) {
-    const std::string loader = zqworld::Loader(arch);
     fs::path standIn = RigProgram(arch, "CeAppMgr.exe");
+    bool cannot = false;
     if (world_.display.empty()) {
       known = "2 the rig could not be set up (see the output above)";
     } else if (!fs::exists(standIn) || !fs::exists(RigProgram(arch, "zqdriver.exe"))) {
       known = "2 the rig programs are not built in " + standIn.parent_path().string();
-    } else if (!fs::exists(loader)) {
-      known = "0 " + loader + " is not installed";
     } else {
-      ProgramResult result = world_.RunProgram(arch, standIn, {"--version"});
-      std::string said = (result.err.empty() ? result.out : result.err).substr(0, 300);
-      while (!said.empty() && std::isspace(static_cast<unsigned char>(said.back()))) said.pop_back();
-      // Spawn's own words when execve fails: the kernel refused the loader.
-      const bool refused = said.find("Exec format error") != std::string::npos;
-      known = result.status == 0 ? "1"
-              : refused          ? "0 the kernel refuses " + loader + " (32-bit programs) and no qemu handler serves it"
-                                 : "2 " + loader + " cannot run a " + ArchName(arch) + " program here (exit status " +
-                              std::to_string(result.status) + ": " + said + ")";
+      const std::string why = world_.WhyNotRunning(arch, {OutDir()}, &cannot);
+      known = why.empty() ? "1" : (cannot ? "0 " : "2 ") + why;
     }
     while (!known.empty() && std::isspace(static_cast<unsigned char>(known.back()))) known.pop_back();
     WriteFile(cache, known);
@@ -300,27 +270,7 @@ std::vector<std::string> Snapshot::Changes(const Snapshot& later) const {
   return changes;
 }
 
-// Found through /proc by the prefix in their environment, so that rigs of
-// other test runs are not looked at; ended by their ids.
-std::string EndCrashDebuggers() {
-  const std::string wanted = "WINEPREFIX=" + Rig::Get().Prefix().string();
-  std::string ended;
-  std::error_code error;
-  for (auto it = fs::directory_iterator("/proc", error); !error && it != fs::directory_iterator();
-       it.increment(error)) {
-    const std::string pid = it->path().filename().string();
-    if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
-    if (!StartsWith(ReadFile(it->path() / "comm"), "winedbg")) continue;
-    std::stringstream environment(ReadFile(it->path() / "environ"));
-    for (std::string variable; std::getline(environment, variable, '\0');) {
-      if (variable != wanted) continue;
-      kill(std::stoi(pid), SIGKILL);
-      ended += (ended.empty() ? "" : ", ") + pid;
-      break;
-    }
-  }
-  return ended;
-}
+std::string EndCrashDebuggers() { return Rig::Get().World().EndCrashDebuggers(); }
 
 TmpfsMount::TmpfsMount(const fs::path& dir, const std::string& options) : dir_(dir) {
   fs::create_directories(dir);

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -115,12 +116,14 @@ ProgramResult Run(const std::vector<std::string>& argv, const std::vector<std::s
   Clock::time_point start = Clock::now();
   bool ended = false;
   int status = 0;
-  auto line = [&](std::string text) {
-    if (!text.empty() && text.back() == '\r') text.pop_back();
+  // Lines lose a "\r" before their "\n" (Windows programs); the last one
+  // keeps its lack of a line end.
+  auto line = [&](std::string text, bool ended) {
+    if (ended && !text.empty() && text.back() == '\r') text.pop_back();
     if (onLine) {
       onLine(text);
     } else {
-      result.out += text + "\n";
+      result.out += text + (ended ? "\n" : "");
     }
   };
   while (child.out >= 0 || child.err >= 0) {
@@ -147,13 +150,13 @@ ProgramResult Run(const std::vector<std::string>& argv, const std::vector<std::s
       } else {
         pending.append(buffer, static_cast<size_t>(got));
         for (size_t end; (end = pending.find('\n')) != std::string::npos; pending.erase(0, end + 1))
-          line(pending.substr(0, end));
+          line(pending.substr(0, end), true);
       }
     }
   }
   if (child.out >= 0) close(child.out);
   if (child.err >= 0) close(child.err);
-  if (!pending.empty()) line(pending);
+  if (!pending.empty()) line(pending, false);
   if (!ended) waitpid(child.pid, &status, 0);
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
   return result;
@@ -298,6 +301,41 @@ bool World::MakePrefix(const Programs& programs, std::string* why) {
   return true;
 }
 
+std::string World::WhyNotRunning(Arch arch, const Programs& programs, bool* cannot) const {
+  *cannot = true;
+  const std::string loader = Loader(arch);
+  if (!fs::exists(loader)) return loader + " is not installed";
+  const ProgramResult result = RunProgram(arch, programs.Get(arch, "CeAppMgr.exe"), {"--version"});
+  if (result.status == 0) return "";
+  std::string said = (result.err.empty() ? result.out : result.err).substr(0, 300);
+  while (!said.empty() && std::isspace(static_cast<unsigned char>(said.back()))) said.pop_back();
+  // Spawn's own words when execve fails: the kernel refused the loader.
+  if (said.find("Exec format error") != std::string::npos)
+    return "the kernel refuses " + loader + " (32-bit programs) and no qemu handler serves it";
+  *cannot = false;
+  return loader + " cannot run a " + ArchName(arch) + " program here (exit status " + std::to_string(result.status) +
+         ": " + said + ")";
+}
+
+// Found through /proc by the prefix in their environment, so that other
+// worlds are not looked at; ended by their ids.
+std::string World::EndCrashDebuggers() const {
+  const std::string wanted = "WINEPREFIX=" + prefix.string();
+  std::string ended;
+  std::error_code error;
+  for (auto it = fs::directory_iterator("/proc", error); !error && it != fs::directory_iterator();
+       it.increment(error)) {
+    const std::string pid = it->path().filename().string();
+    if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+    if (!StartsWith(ReadFile(it->path() / "comm"), "winedbg")) continue;
+    const std::string environment = ReadFile(it->path() / "environ");
+    if (environment.find(wanted + '\0') != 0 && environment.find('\0' + wanted + '\0') == std::string::npos) continue;
+    kill(std::stoi(pid), SIGKILL);
+    ended += (ended.empty() ? "" : ", ") + pid;
+  }
+  return ended;
+}
+
 void World::Settle() const { Run({kWineServer, "-w"}, Environment(Arch::x86_64), 60); }
 
 void World::End() {
@@ -322,6 +360,29 @@ std::vector<fs::path> Workspaces(const fs::path& temp) {
   }
   std::sort(found.begin(), found.end());
   return found;
+}
+
+void World::Save(const fs::path& file) const {
+  std::ofstream(file, std::ios::trunc) << "DISPLAY=" << display << "\nXVFB_PID=" << xvfbPid
+                                       << "\nPREFIX=" << prefix.string() << "\nHOME=" << home.string() << "\n";
+}
+
+std::optional<World> World::Load(const fs::path& file) {
+  std::ifstream in(file);
+  if (!in) return std::nullopt;
+  World world;
+  for (std::string line; std::getline(in, line);) {
+    const size_t equals = line.find('=');
+    const std::string key = line.substr(0, equals), value = equals == std::string::npos ? "" : line.substr(equals + 1);
+    if (key == "DISPLAY") world.display = value;
+    if (key == "XVFB_PID") world.xvfbPid = static_cast<pid_t>(std::atoi(value.c_str()));
+    if (key == "PREFIX") world.prefix = value;
+    if (key == "HOME") world.home = value;
+  }
+  if (world.xvfbPid <= 0 || kill(world.xvfbPid, 0) != 0 ||
+      !StartsWith(ReadFile("/proc/" + std::to_string(world.xvfbPid) + "/comm"), "Xvfb"))
+    world.xvfbPid = 0;
+  return world;
 }
 
 // --- the stand-in Application Manager ---------------------------------------

@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <utility>
@@ -90,11 +91,25 @@ class World {
   // Runs a console Windows program to its end.
   ProgramResult RunProgram(Arch arch, const fs::path& exe, const std::vector<std::string>& args,
                            const fs::path& cwd = fs::path(), int limitSeconds = 60) const;
+  // Why programs of this architecture do not run here ("" when they do),
+  // from a start of the stand-in with --version; *cannot: true where the
+  // machine cannot run them at all (no loader; 32-bit programs refused by the
+  // kernel and served by no emulator), false where they should run but fail.
+  std::string WhyNotRunning(Arch arch, const Programs& programs, bool* cannot) const;
+  // Ends the crash debuggers of the prefix (Wine starts winedbg on an
+  // unhandled exception; its dialog keeps the program alive); their ids.
+  std::string EndCrashDebuggers() const;
   // Waits until every process of the prefix has ended (Wine's services
   // outlive a new prefix's first programs by seconds).
   void Settle() const;
   // Ends every Wine process of the prefix and the Xvfb of this world.
   void End();
+
+  // The world in a file (DISPLAY, XVFB_PID, PREFIX, HOME lines), for the
+  // processes that use it after the one that set it up; Load drops an Xvfb
+  // that no longer runs.
+  void Save(const fs::path& file) const;
+  static std::optional<World> Load(const fs::path& file);
 };
 
 // Whether the kernel runs 32-bit programs through a qemu handler of

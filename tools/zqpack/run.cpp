@@ -361,6 +361,18 @@ int RunSetup(const RunOptions& options) {
   report.driverErrors = outcome.errors;
   for (const fs::path& shot : outcome.screenshots)
     if (fs::exists(shot)) report.screenshots.push_back(shot.string());
+  if (!world.EndCrashDebuggers().empty())
+    report.driverErrors.insert(report.driverErrors.begin(), "the setup crashed (Wine's crash debugger started)");
+  bool cannot = false;
+  const std::string why32 = report.wizardTitle.empty() && report.boxes.empty() && *arch == Arch::i686
+                                ? world.WhyNotRunning(Arch::i686, programs, &cannot)
+                                : "";
+  if (!why32.empty())
+    report.driverErrors.insert(report.driverErrors.begin(),
+                               "i686 programs do not run here: " + why32 +
+                                   (cannot ? " (Debian: wine32:i386, and qemu-user-static where the kernel refuses "
+                                             "32-bit programs)"
+                                           : ""));
   report.workspaceGone = zqworld::Workspaces(launch.temp).empty();
   for (const auto& entry : fs::directory_iterator(appMgrDir))
     if (entry.path().filename() != "CeAppMgr.exe") report.besideAppMgr.push_back(entry.path().filename().string());
