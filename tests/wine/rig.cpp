@@ -1,9 +1,10 @@
 // The Wine test rig, host side (see rig.h).
 //
 // The rig folder (ZQ_RIG_DIR, default <host build>/wine-rig) holds:
-//   rig.env        DISPLAY, XVFB_PID and PREFIX of the running rig
+//   world.env      DISPLAY and XVFB_PID of the running rig (tools/wineworld)
 //   rig.lock       taken while a rig is set up or taken down
 //   prefix/        the private WINEPREFIX, made anew for every test run
+//   prefix-ready   there once it is made
 //   arch-<name>    whether that architecture runs ("1", or "0 <why>")
 //   xvfb.log       Xvfb's own output
 //   home/          HOME of every Wine process (caches, menus)
@@ -57,9 +58,6 @@ ProgramResult Run(const std::vector<std::string>& argv, const std::vector<std::s
 }
 
 // --- the rig's state file ---------------------------------------------------
-
-// The world of the running rig.
-std::optional<zqworld::World> ReadRigState() { return zqworld::World::Load(RigDir() / "rig.env"); }
 
 class RigLock {
  public:
@@ -116,28 +114,17 @@ fs::path RigProgram(Arch arch, const std::string& name) { return OutDir() / Arch
 
 int Rig::SetUpForRun() {
   RigLock lock;
-  if (std::optional<zqworld::World> old = ReadRigState()) old->End();
-  fs::remove(RigDir() / "rig.env");
   for (Arch arch : {Arch::x86_64, Arch::i686}) fs::remove(RigDir() / (std::string("arch-") + ArchName(arch)));
   zqworld::World world;
-  world.prefix = RigDir() / "prefix";
-  world.home = RigDir() / "home";
   std::string why;
   Clock::time_point start = Clock::now();
-  if (!world.StartXvfb(RigDir() / "xvfb.log", &why) || !world.MakePrefix({OutDir()}, &why)) {
+  if (!world.SetUpIn(RigDir(), {OutDir()}, true, &why)) {
     std::fprintf(stderr, "wine rig: %s\n", why.c_str());
-    world.End();
     return 1;
   }
-  // No window manager runs on Xvfb: unmanaged windows spare Wine a 2 s wait
-  // for the manager on every window that is hidden or destroyed.
-  world.Wine({"reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed", "/d", "N", "/f"});
-  world.Settle();
-  std::printf("wine rig: wineboot -i and the prefix took %.1f s\n", SecondsSince(start));
-  WarmUp(world);
-  world.Save(RigDir() / "rig.env");
-  std::printf("wine rig: display %s, prefix %s, ready in %.1f s\n", world.display.c_str(), world.prefix.c_str(),
+  std::printf("wine rig: display %s and prefix %s took %.1f s\n", world.display.c_str(), world.prefix.c_str(),
               SecondsSince(start));
+  WarmUp(world);
   for (Arch arch : {Arch::x86_64, Arch::i686}) {
     bool broken = false;
     bool runs = Get().CanRun(arch, &why, &broken);
@@ -150,26 +137,20 @@ int Rig::SetUpForRun() {
 
 int Rig::TakeDownForRun() {
   RigLock lock;
-  std::optional<zqworld::World> world = ReadRigState();
-  if (!world) {
-    std::printf("wine rig: nothing to take down\n");
-    return 0;
-  }
-  world->End();
-  fs::remove(RigDir() / "rig.env");
-  std::printf("wine rig: display %s stopped, wineserver ended\n", world->display.c_str());
+  std::printf("wine rig: %s\n",
+              zqworld::World::TakeDownIn(RigDir()) ? "Xvfb and wineserver ended" : "nothing to take down");
   return 0;
 }
 
 Rig& Rig::Get() {
   static Rig rig;
   if (!rig.world_.display.empty()) return rig;
-  std::optional<zqworld::World> world = ReadRigState();
+  std::optional<zqworld::World> world = zqworld::World::In(RigDir());
   bool owned = false;
   if (!world || !world->xvfbPid || !fs::exists(world->prefix / "drive_c" / "windows" / "system32")) {
     // No fixture ran: set up a rig for this process alone.
     world.reset();
-    if (SetUpForRun() == 0 && (world = ReadRigState())) owned = true;
+    if (SetUpForRun() == 0 && (world = zqworld::World::In(RigDir()))) owned = true;
   }
   if (world) {
     rig.world_ = *world;

@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <set>
 
 #include "world.h"
@@ -19,28 +18,15 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: zqwineworld up|down DIR\n");
     return 2;
   }
-  const fs::path dir = fs::absolute(argv[2]), state = dir / "world.env";
-  if (std::strcmp(argv[1], "down") == 0) {
-    if (std::optional<World> world = World::Load(state)) world->End();
-    fs::remove(state);
-    return 0;
-  }
+  const fs::path dir = fs::absolute(argv[2]);
+  if (std::strcmp(argv[1], "down") == 0) return World::TakeDownIn(dir), 0;
   World world;
-  world.prefix = dir / "prefix";
-  world.home = dir / "home";
   std::string why;
   const char* out = std::getenv("ZQ_OUT_DIR");
-  if (!world.StartXvfb(dir / "xvfb.log", &why) ||
-      (!fs::exists(dir / "prefix-ready") && !world.MakePrefix({out ? out : ZQ_OUT_DEFAULT_DIR}, &why))) {
+  if (!world.SetUpIn(dir, {out ? out : ZQ_OUT_DEFAULT_DIR}, false, &why)) {
     std::fprintf(stderr, "zqwineworld: %s\n", why.c_str());
-    world.End();
     return 1;
   }
-  std::ofstream(dir / "prefix-ready") << "";
-  // No window manager runs on Xvfb: unmanaged windows spare Wine a 2 s wait
-  // for one on every window that is hidden or destroyed.
-  world.Wine({"reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed", "/d", "N", "/f"});
-  world.Save(state);
   const std::vector<std::string> base = BaseEnvironment();
   const std::set<std::string> unchanged(base.begin(), base.end());
   for (const std::string& var : world.Environment(Arch::x86_64)) {

@@ -362,27 +362,47 @@ std::vector<fs::path> Workspaces(const fs::path& temp) {
   return found;
 }
 
-void World::Save(const fs::path& file) const {
-  std::ofstream(file, std::ios::trunc) << "DISPLAY=" << display << "\nXVFB_PID=" << xvfbPid
-                                       << "\nPREFIX=" << prefix.string() << "\nHOME=" << home.string() << "\n";
+bool World::SetUpIn(const fs::path& dir, const Programs& programs, bool fresh, std::string* why) {
+  TakeDownIn(dir);
+  prefix = dir / "prefix";
+  home = dir / "home";
+  if (fresh) fs::remove(dir / "prefix-ready");
+  if (!StartXvfb(dir / "xvfb.log", why) || (!fs::exists(dir / "prefix-ready") && !MakePrefix(programs, why))) {
+    End();
+    return false;
+  }
+  std::ofstream(dir / "prefix-ready") << "";
+  // No window manager runs on Xvfb: unmanaged windows spare Wine a 2 s wait
+  // for one on every window that is hidden or destroyed.
+  Wine({"reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed", "/d", "N", "/f"});
+  Settle();
+  std::ofstream(dir / "world.env", std::ios::trunc) << "DISPLAY=" << display << "\nXVFB_PID=" << xvfbPid << "\n";
+  return true;
 }
 
-std::optional<World> World::Load(const fs::path& file) {
-  std::ifstream in(file);
+std::optional<World> World::In(const fs::path& dir) {
+  std::ifstream in(dir / "world.env");
   if (!in) return std::nullopt;
   World world;
+  world.prefix = dir / "prefix";
+  world.home = dir / "home";
   for (std::string line; std::getline(in, line);) {
     const size_t equals = line.find('=');
     const std::string key = line.substr(0, equals), value = equals == std::string::npos ? "" : line.substr(equals + 1);
     if (key == "DISPLAY") world.display = value;
     if (key == "XVFB_PID") world.xvfbPid = static_cast<pid_t>(std::atoi(value.c_str()));
-    if (key == "PREFIX") world.prefix = value;
-    if (key == "HOME") world.home = value;
   }
   if (world.xvfbPid <= 0 || kill(world.xvfbPid, 0) != 0 ||
       !StartsWith(ReadFile("/proc/" + std::to_string(world.xvfbPid) + "/comm"), "Xvfb"))
     world.xvfbPid = 0;
   return world;
+}
+
+bool World::TakeDownIn(const fs::path& dir) {
+  std::optional<World> world = In(dir);
+  if (world) world->End();
+  fs::remove(dir / "world.env");
+  return world.has_value();
 }
 
 // --- the stand-in Application Manager ---------------------------------------

@@ -105,11 +105,15 @@ class World {
   // Ends every Wine process of the prefix and the Xvfb of this world.
   void End();
 
-  // The world in a file (DISPLAY, XVFB_PID, PREFIX, HOME lines), for the
-  // processes that use it after the one that set it up; Load drops an Xvfb
-  // that no longer runs.
-  void Save(const fs::path& file) const;
-  static std::optional<World> Load(const fs::path& file);
+  // A world kept in `dir` for the processes that use it after this one:
+  // Xvfb (its log xvfb.log), prefix/ (made anew when `fresh`, else once),
+  // home/, and world.env, which In() reads and TakeDownIn() ends.  Ends the
+  // world an earlier set-up left there first.
+  bool SetUpIn(const fs::path& dir, const Programs& programs, bool fresh, std::string* why);
+  // The world set up in `dir`, its Xvfb dropped when that no longer runs.
+  static std::optional<World> In(const fs::path& dir);
+  // Ends it; false when there was none.
+  static bool TakeDownIn(const fs::path& dir);
 };
 
 // Whether the kernel runs 32-bit programs through a qemu handler of
