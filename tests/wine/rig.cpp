@@ -251,8 +251,6 @@ std::vector<std::string> Snapshot::Changes(const Snapshot& later) const {
   return changes;
 }
 
-std::string EndCrashDebuggers() { return Rig::Get().World().EndCrashDebuggers(); }
-
 TmpfsMount::TmpfsMount(const fs::path& dir, const std::string& options) : dir_(dir) {
   fs::create_directories(dir);
   mounted_ = mount("zqtest", dir.c_str(), "tmpfs", 0, options.c_str()) == 0;
@@ -392,12 +390,17 @@ ProgramResult RunProgram(Arch arch, const fs::path& exe, const std::vector<std::
   return Rig::Get().World().RunProgram(arch, exe, args, cwd);
 }
 
-ProgramResult RunZqpack(const std::vector<std::string>& args, const fs::path& scratch, bool withErrors) {
+ProgramResult RunZqpack(const std::vector<std::string>& args, const fs::path& scratch, bool withErrors,
+                        const std::string& path) {
   fs::create_directories(scratch);
-  std::vector<std::string> argv = {(OutDir() / "zqpack").string()}, env = zqworld::BaseEnvironment();
+  // zqpack run keeps its Wine prefix in the rig folder, made once per build tree.
+  std::vector<std::string> argv = {(OutDir() / "zqpack").string()},
+                           env = {"TMPDIR=" + scratch.string(), "PATH=" + path, "HOME=" + (RigDir() / "home").string(),
+                                  "XDG_CACHE_HOME=" + (RigDir() / "zqpack-cache").string()};
   argv.insert(argv.end(), args.begin(), args.end());
-  env.push_back("TMPDIR=" + scratch.string());
-  ProgramResult result = Run(argv, env, 120);
+  for (const std::string& var : zqworld::BaseEnvironment())
+    if (!StartsWith(var, "HOME=") && !StartsWith(var, "XDG_") && !StartsWith(var, "PATH=")) env.push_back(var);
+  ProgramResult result = Run(argv, env, 600);
   if (withErrors) result.out += result.err;
   return result;
 }
@@ -433,12 +436,12 @@ void ProgramTest::SetUp() {
   WineTest::SetUp();
   if (IsSkipped()) return;
   if (!fs::exists(ProgramProper(arch()))) GTEST_SKIP() << ProgramProper(arch()) << " is not built";
-  EndCrashDebuggers();  // one left by an earlier test is not this one's
+  Rig::Get().World().EndCrashDebuggers();  // one left by an earlier test is not this one's
 }
 
 void ProgramTest::TearDown() {
   if (!IsSkipped()) {
-    EXPECT_EQ(EndCrashDebuggers(), "") << "Wine's crash debugger ran";
+    EXPECT_EQ(Rig::Get().World().EndCrashDebuggers(), "") << "Wine's crash debugger ran";
   }
   WineTest::TearDown();
 }

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -61,7 +62,6 @@ class Rig {
   static int SetUpForRun();
   static int TakeDownForRun();
 
-  const fs::path& Prefix() const { return world_.prefix; }
   // Whether programs of this architecture run here (found once per run by
   // starting the stand-in with --version); *why tells why not.  *broken
   // tells whether they should: false only where the machine cannot run that
@@ -112,10 +112,6 @@ class Snapshot {
  private:
   std::vector<std::string> entries_;
 };
-
-// Ends the winedbg processes of the rig's prefix (Wine starts one on an
-// unhandled exception; its dialog keeps the program alive) and names them.
-std::string EndCrashDebuggers();
 
 // A tmpfs over a folder for the life of the object (a full disk, a read-only
 // medium); unmounted lazily when the test ends, also when it fails.
@@ -179,8 +175,10 @@ Outcome Drive(const Launch& launch);
 ProgramResult RunProgram(Arch arch, const fs::path& exe, const std::vector<std::string>& args,
                          const fs::path& cwd = fs::path());
 // Runs the Linux out/zqpack with these arguments, its scratch files in
-// `scratch`; its standard output (and error when `withErrors`).
-ProgramResult RunZqpack(const std::vector<std::string>& args, const fs::path& scratch, bool withErrors = true);
+// `scratch`, HOME and XDG_CACHE_HOME in the rig folder; its standard output
+// (and error when `withErrors`).
+ProgramResult RunZqpack(const std::vector<std::string>& args, const fs::path& scratch, bool withErrors = true,
+                        const std::string& path = std::getenv("PATH"));
 
 // --- GoogleTest glue --------------------------------------------------------
 
