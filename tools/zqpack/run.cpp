@@ -21,6 +21,7 @@
 #include <iterator>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <set>
 
 #include "drive.h"
 #include "errors.h"
@@ -139,7 +140,7 @@ struct Report {
   std::string commandLine, installFolder;
   std::vector<Delivered> files;
   bool workspaceGone = false;
-  std::vector<std::string> besideAppMgr;  // what the stand-in's folder holds besides it
+  std::vector<std::string> besideAppMgr;  // what appeared beside the stand-in during the run
   bool ok = false;
   double seconds = 0;
 };
@@ -342,6 +343,9 @@ int RunSetup(const RunOptions& options) {
   // where qemu runs 32-bit programs only the setup itself is emulated.
   const fs::path appMgrDir = options.appMgrDir.empty() ? run / kStandInFolder : fs::absolute(options.appMgrDir);
   fs::remove(appMgrDir / "CeAppMgr.exe");
+  std::set<fs::path> before;
+  std::error_code absent;
+  for (const auto& entry : fs::directory_iterator(appMgrDir, absent)) before.insert(entry.path());
   zqworld::Launch launch;
   launch.arch = *arch;
   launch.exe = fs::absolute(options.setup);
@@ -375,7 +379,8 @@ int RunSetup(const RunOptions& options) {
                                            : ""));
   report.workspaceGone = zqworld::Workspaces(launch.temp).empty();
   for (const auto& entry : fs::directory_iterator(appMgrDir))
-    if (entry.path().filename() != "CeAppMgr.exe") report.besideAppMgr.push_back(entry.path().filename().string());
+    if (entry.path().filename() != "CeAppMgr.exe" && !before.count(entry.path()))
+      report.besideAppMgr.push_back(entry.path().filename().string());
   CheckHandOff(run / "appmgr.log", packed, !options.decline && report.exitCode == 0u, &report);
   if (zqworld::Interrupted()) report.driverErrors.insert(report.driverErrors.begin(), "interrupted");
   report.reason = WhatWentWrong(options, report);
