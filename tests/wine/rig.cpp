@@ -1,19 +1,15 @@
 // The Wine test rig, host side (see rig.h).
 //
 // The rig folder (ZQ_RIG_DIR, default <host build>/wine-rig) holds:
-//   world.env      DISPLAY and XVFB_PID of the running rig (tools/wineworld)
+//   world.env, prefix/, prefix-ready, home/, xvfb.log: the world of the
+//                  running rig (tools/wineworld), made anew for every run
 //   rig.lock       taken while a rig is set up or taken down
-//   prefix/        the private WINEPREFIX, made anew for every test run
-//   prefix-ready   there once it is made
 //   arch-<name>    whether that architecture runs ("1", or "0 <why>")
-//   xvfb.log       Xvfb's own output
-//   home/          HOME of every Wine process (caches, menus)
 //   tests/<name>/  one folder per test
 #include "rig.h"
 
 #include <errno.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/file.h>
 #include <sys/mount.h>
 #include <unistd.h>
@@ -51,13 +47,6 @@ void WriteFile(const fs::path& path, const std::string& text) {
 }
 
 bool StartsWith(const std::string& text, const std::string& head) { return text.rfind(head, 0) == 0; }
-
-// Runs a Linux program (wineserver, zqpack) to its end.
-ProgramResult Run(const std::vector<std::string>& argv, const std::vector<std::string>& env, int limitSeconds) {
-  return zqworld::Run(argv, env, limitSeconds);
-}
-
-// --- the rig's state file ---------------------------------------------------
 
 class RigLock {
  public:
@@ -400,7 +389,7 @@ ProgramResult RunZqpack(const std::vector<std::string>& args, const fs::path& sc
   argv.insert(argv.end(), args.begin(), args.end());
   for (const std::string& var : zqworld::BaseEnvironment())
     if (!StartsWith(var, "HOME=") && !StartsWith(var, "XDG_") && !StartsWith(var, "PATH=")) env.push_back(var);
-  ProgramResult result = Run(argv, env, 600);
+  ProgramResult result = zqworld::Run(argv, env, 600);
   if (withErrors) result.out += result.err;
   return result;
 }
