@@ -289,6 +289,7 @@ int RunSetup(const RunOptions& options) {
   const Clock::time_point start = Clock::now();
   Report report;
   report.setup = options.setup;
+  if (!fs::is_regular_file(options.setup)) throw ZqError("cannot read " + options.setup);
   const std::optional<Arch> arch = ProgramArch(options.setup);
   if (!arch) throw ZqError(options.setup + " does not begin with an i686 or x86_64 Windows program");
   report.arch = zqworld::ArchName(*arch);
