@@ -381,10 +381,14 @@ pack_meta best demo "$B/data/best-demo.exe"
 
 # --- Wine on a private display ----------------------------------------------------
 
-export WINEPREFIX=$B/prefix WINELOADER=$WINE WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-. "$ROOT/tools/qemu-env.sh"
-export HOME=$B/home XDG_CACHE_HOME=$B/home/.cache XDG_CONFIG_HOME=$B/home/.config XDG_DATA_HOME=$B/home/.local/share
-mkdir -p "$HOME"
+# The Wine world of tools/wineworld (out/zqwineworld): a private Xvfb display
+# and a private prefix under build/bench/wine, made once; HOME and the XDG
+# folders of its Wine programs inside it.
+[ -x "$ROOT/out/zqwineworld" ] || die "out/zqwineworld is not built (bash build.sh build)"
+cleanup() { "$ROOT/out/zqwineworld" down "$B/wine" || true; }
+trap cleanup EXIT
+world=$("$ROOT/out/zqwineworld" up "$B/wine") || die "the Wine world could not be set up"
+eval "$world"
 # Priority over the rest of a shared machine, so that other work on the same
 # two cores bends the figures less.  Linux schedules each session as one
 # group (autogroup), so the group's nice value is the one that counts; the
@@ -396,31 +400,8 @@ if [ "$nice" != 0 ] && renice -n "$nice" -p $$ >/dev/null 2>&1; then
 else
   meta nice 0
 fi
-
-xvfb_pid=
-cleanup() {
-  "$WINESERVER" -k 2>/dev/null || true
-  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
-}
-trap cleanup EXIT
-for n in $(seq 170 230); do
-  [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
-  Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$B/xvfb.log" 2>&1 &
-  xvfb_pid=$!
-  export DISPLAY=:$n
-  break
-done
-[ -n "$xvfb_pid" ] || die "no free X display in :170 to :230"
-for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${DISPLAY#:}" ] && break; sleep 0.1; done
-
 "$WINESERVER" -k 2>/dev/null || true
 "$WINESERVER" -f -p >/dev/null 2>&1 &
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  note "making the Wine prefix (once)"
-  "$WINE" wineboot -i >/dev/null 2>&1 || true
-fi
-# No window manager runs on Xvfb: unmanaged windows spare Wine a wait for one.
-"$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
 # The setup looks up the Application Manager before it extracts; a Cancel
 # never starts it, so the value need not name a real file.
 "$WINE" reg add 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\App Paths\CEAPPMGR.EXE' /ve \

@@ -1,43 +1,27 @@
 #include "support.h"
 
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "world.h"
+
 namespace fs = std::filesystem;
 
 RunResult TestFolder::Run(const std::vector<std::string>& args) const {
-  const std::string scratch = root_ + "/scratch", outPath = scratch + "/.stdout", errPath = scratch + "/.stderr";
+  const std::string scratch = root_ + "/scratch";
   fs::create_directories(scratch);
   RunResult run;
   run.command = "zqpack";
-  std::vector<char*> argv = {const_cast<char*>(ZQPACK_BINARY)};
-  for (const std::string& a : args) {
-    argv.push_back(const_cast<char*>(a.c_str()));
-    run.command += " " + a;
-  }
-  argv.push_back(nullptr);
-  const pid_t child = fork();
-  if (child == 0) {
-    const int in = open("/dev/null", O_RDONLY), out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644),
-              err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(126);
-    setenv("TMPDIR", scratch.c_str(), 1);
-    execv(ZQPACK_BINARY, argv.data());
-    _exit(127);
-  }
-  int status = 0;
-  if (child > 0 && waitpid(child, &status, 0) == child)
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  run.out = ReadText(outPath);
-  run.err = ReadText(errPath);
-  fs::remove(outPath);
-  fs::remove(errPath);
+  for (const std::string& a : args) run.command += " " + a;
+  std::vector<std::string> argv = {ZQPACK_BINARY}, env = zqworld::BaseEnvironment();
+  argv.insert(argv.end(), args.begin(), args.end());
+  env.push_back("TMPDIR=" + scratch);
+  const zqworld::ProgramResult result = zqworld::Run(argv, env, 600);
+  run.exitCode = result.status;
+  run.out = result.out;
+  run.err = result.err;
   return run;
 }
 

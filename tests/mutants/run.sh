@@ -45,7 +45,7 @@ src, tree = sys.argv[1], sys.argv[2]
 wanted = set(p for p in sys.stdin.buffer.read().decode().split("\0") if p)
 for root, dirs, files in os.walk(tree):
     rel = os.path.relpath(root, tree)
-    if rel == "build" or rel.startswith("build" + os.sep):
+    if rel.split(os.sep)[0] in ("build", "out"):  # build output
         dirs[:] = []
         continue
     for f in files:

@@ -2,9 +2,9 @@
 # zqpack's Debian package as a user gets it: its control fields and files,
 # its manual page in step with the installed zqpack's --help, and the
 # installed zqpack with both programs proper built in: init an example, add a
-# CAB file (the demo's, which check reads clean), build for each architecture
-# and verify.  (Everything else zqpack
-# does: the host tests.)
+# CAB file (the demo's, which check reads clean), build for each architecture,
+# verify, and run one under Wine with the packaged driver and stand-in.
+# (Everything else zqpack does: the host and Wine tests.)
 #   package_test.sh HOST_BUILD_DIR OUT_DIR CAB_FILE MAKE_MANPAGE_SCRIPT
 set -euo pipefail
 build=$1 out=$2 cab_source=$3 make_manpage=$4
@@ -23,10 +23,12 @@ dpkg-deb -f "$deb" Depends | grep -q 'zlib1g' || fail "Depends lacks zlib1g: $(d
 # tinyxml2 is a shared library (Debian has no static one); libmspack is linked in.
 dpkg-deb -f "$deb" Depends | grep -q 'libtinyxml2' || fail "Depends lacks libtinyxml2: $(dpkg-deb -f "$deb" Depends)"
 ! dpkg-deb -f "$deb" Depends | grep -q 'libmspack' || fail "Depends names libmspack: $(dpkg-deb -f "$deb" Depends)"
+dpkg-deb -f "$deb" Suggests | grep -q 'xvfb' || fail "Suggests lacks xvfb: $(dpkg-deb -f "$deb" Suggests)"
 
 files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sort)
 wanted=$(printf '%s\n' ./usr/bin/zqpack ./usr/share/doc/zqpack/copyright ./usr/share/doc/zqpack/setup-ini.md \
-  ./usr/share/man/man1/zqpack.1.gz | sort)
+  ./usr/share/man/man1/zqpack.1.gz ./usr/lib/zqpack/i686/{zqprobe.dll,CeAppMgr.exe} \
+  ./usr/lib/zqpack/x86_64/{zqdriver.exe,CeAppMgr.exe,zqprobe.dll} | sort)
 [ "$files" = "$wanted" ] || fail "the package holds:
 $files
 wanted:
@@ -55,5 +57,9 @@ for arch in i686 x86_64; do
   cmp -n 32768 "$setup" "$out/zqstub-$arch.exe" || fail "the $arch setup does not begin with out/zqstub-$arch.exe"
   "$zq" -q verify "$setup" || fail "verify refused the $arch setup"
 done
+# Its Wine prefix in this build folder, kept for the next run.
+XDG_CACHE_HOME=$build/tests/package/cache "$zq" run "$work/setup-x86_64.exe" >"$work/run.log" 2>&1 || {
+  cat "$work/run.log" >&2; fail "zqpack run did not see a complete hand-off"; }
+grep -F "  $cab " "$work/run.log" | grep -q 'same as packed$' || fail "zqpack run: $(cat "$work/run.log")"
 rm -rf "$work"
 echo "package $(basename "$deb"): installed and used"

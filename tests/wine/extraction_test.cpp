@@ -35,10 +35,10 @@ class Extraction : public ProgramTest {
       launch.script.Wizard();
     else
       launch.script.Box().Windows().Answer("ok").Exit();
-    const fs::path driveC = Rig::Get().Prefix() / "drive_c";
+    const fs::path driveC = Rig::Get().World().prefix / "drive_c";
     const Snapshot before(folder().Root()), systemBefore(driveC);
     const Outcome run = Drive(launch);
-    EXPECT_EQ(EndCrashDebuggers(), "") << "Wine's crash debugger ran";
+    EXPECT_EQ(Rig::Get().World().EndCrashDebuggers(), "") << "Wine's crash debugger ran";
     EXPECT_TRUE(verdict.accepted() ? run.ShowedWizard() : Refused(run, verdict.text));
     for (const std::string& line : run.lines)
       EXPECT_TRUE(line.rfind("WINDOW ", 0) != 0 || (line.find("msctls_progress32") == std::string::npos &&

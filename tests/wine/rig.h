@@ -1,15 +1,15 @@
-// The Wine test rig, host side, and all that the Wine tests share: a display
-// (Xvfb), a private Wine prefix, a folder per test, the stand-in Application
-// Manager, the GUI driver (tools/testrig/driver) whose lines become Box, State
-// and Outcome, setups made through zqfixture behind the real program proper,
-// and the checks of a refusal, of files outside the Workspace and of Wine's
-// crash debugger.  A failing check prints the driver's transcript beside what
-// was wanted; startup_test.cpp shows a typical test.
+// The Wine test rig, host side: the world of tools/wineworld shared by a
+// whole test run (one Xvfb, one prefix), a folder per test, setups made
+// through zqfixture behind the real program proper, and the checks of a
+// refusal, of files outside the Workspace and of Wine's crash debugger.  A
+// failing check prints the driver's transcript beside what was wanted;
+// startup_test.cpp shows a typical test.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "app/messages.h"
+#include "drive.h"
 #include "fixture.h"
 
 namespace zqrig {
@@ -27,16 +28,27 @@ using zqfixture::Bytes;
 using zqfixture::Entry;
 using zqfixture::SetupRecipe;
 
-enum class Arch { x86_64, i686 };
-const char* ArchName(Arch arch);
+using zqworld::AppMgrStart;
+using zqworld::AppPaths;
+using zqworld::Arch;
+using zqworld::ArchName;
+using zqworld::AwaitAppMgr;
+using zqworld::Box;
+using zqworld::Control;
+using zqworld::Launch;
+using zqworld::ProgramResult;
+using zqworld::ReadAppMgrLog;
+using zqworld::Rect;
+using zqworld::Script;
+using zqworld::State;
+using zqworld::WinPath;
+using zqworld::Workspaces;
 
 // --- where things are -------------------------------------------------------
 
 fs::path OutDir();                                        // out/
 fs::path ProgramProper(Arch arch);                        // out/zqstub-<arch>.exe
 fs::path RigProgram(Arch arch, const std::string& name);  // out/<arch>/<name>
-// The Wine path of an absolute Unix path: "/work/a b/x" -> "Z:\work\a b\x".
-std::string WinPath(const fs::path& unixPath);
 
 // --- the shared world: display and prefix -----------------------------------
 
@@ -50,19 +62,16 @@ class Rig {
   static int SetUpForRun();
   static int TakeDownForRun();
 
-  const fs::path& Prefix() const { return prefix_; }
   // Whether programs of this architecture run here (found once per run by
   // starting the stand-in with --version); *why tells why not.  *broken
   // tells whether they should: false only where the machine cannot run that
   // Wine at all (not installed; 32-bit programs refused by the kernel and
   // served by no emulator), the one case where a test may be skipped.
   bool CanRun(Arch arch, std::string* why = nullptr, bool* broken = nullptr) const;
-  std::vector<std::string> Environment(Arch arch) const;
-  static std::string Loader(Arch arch);
+  const zqworld::World& World() const { return world_; }
 
  private:
-  std::string display_;
-  fs::path prefix_;
+  zqworld::World world_;
 };
 
 // --- per test ---------------------------------------------------------------
@@ -84,8 +93,6 @@ class TestFolder {
 
 // Every file and folder below `dir`, as sorted relative paths ("a/b.cab").
 std::vector<std::string> FilesIn(const fs::path& dir);
-// The setup's Workspaces ("_ZQI????" folders) in a temporary folder, sorted.
-std::vector<fs::path> Workspaces(const fs::path& temp);
 // A file's bytes; empty when it cannot be read.
 std::vector<uint8_t> FileBytes(const fs::path& path);
 std::string Joined(const std::vector<std::string>& items, const std::string& separator = ", ");
@@ -93,19 +100,6 @@ std::string Joined(const std::vector<std::string>& items, const std::string& sep
 // Copies the stand-in CeAppMgr.exe into `folder` (created) and returns its
 // path: the x86_64 build wherever that runs, for setups of both builds.
 fs::path InstallStandIn(Arch arch, const fs::path& folder);
-
-// One start of the stand-in Application Manager, as it logged it.
-struct AppMgrStart {
-  std::string commandLine;  // GetCommandLineA, verbatim
-  std::string ini;          // the quoted Setup.ini path
-  bool iniExists = false;
-  std::vector<std::pair<std::string, bool>> cabs;  // item, exists beside it
-};
-std::vector<AppMgrStart> ReadAppMgrLog(const fs::path& log);
-// Waits up to `seconds` for the log to hold `starts` complete records: the
-// stand-in runs on after the setup has ended.
-std::vector<AppMgrStart> AwaitAppMgr(const fs::path& log, size_t starts, double seconds = 10);
-std::ostream& operator<<(std::ostream& out, const AppMgrStart& start);
 
 // Every file and folder below a root with its size and modification time,
 // the contents of Workspaces ("<temp>/_ZQI????", "_ZQI????" for "") left out.
@@ -118,10 +112,6 @@ class Snapshot {
  private:
   std::vector<std::string> entries_;
 };
-
-// Ends the winedbg processes of the rig's prefix (Wine starts one on an
-// unhandled exception; its dialog keeps the program alive) and names them.
-std::string EndCrashDebuggers();
 
 // A tmpfs over a folder for the life of the object (a full disk, a read-only
 // medium); unmounted lazily when the test ends, also when it fails.
@@ -158,117 +148,9 @@ std::vector<Entry> Put(std::vector<Entry> entries, const Entry& entry);
 // A recipe of these files behind the real program proper.
 SetupRecipe Recipe(Arch arch, std::vector<Entry> entries = SampleFiles());
 
-// --- the driver's script ----------------------------------------------------
-
-// The actions of one run, in order (see tools/testrig/driver/main.cpp).
-class Script {
- public:
-  Script& Wizard() { return Add("wizard"); }
-  Script& Box() { return Add("box"); }
-  Script& Answer(const std::string& button) { return Add("answer:" + button); }
-  Script& Click(int id) { return Add("click:" + std::to_string(id)); }
-  Script& Command(int id) { return Add("command:" + std::to_string(id)); }
-  Script& Esc() { return Add("esc"); }
-  Script& State() { return Add("state"); }
-  Script& Windows() { return Add("windows"); }
-  Script& NoBox(int ms) { return Add("nobox:" + std::to_string(ms)); }
-  Script& Exit() { return Add("exit"); }
-  Script& Add(const std::string& action) {
-    actions.push_back(action);
-    return *this;
-  }
-  std::vector<std::string> actions;
-};
-
-// How the App Paths key of CeAppMgr.exe is before the setup starts.
-struct AppPaths {
-  enum class Kind { Keep, Value, NoValue, Missing };
-  static AppPaths Keep() { return {Kind::Keep, {}}; }
-  static AppPaths Missing() { return {Kind::Missing, {}}; }
-  static AppPaths NoValue() { return {Kind::NoValue, {}}; }
-  static AppPaths Value(const std::string& windowsText) { return {Kind::Value, windowsText}; }
-  static AppPaths Pointing(const fs::path& unixPath) { return Value(WinPath(unixPath)); }
-  // "C:\aaa...a\CeAppMgr.exe" of exactly `characters` characters (16 or more).
-  static AppPaths OfLength(size_t characters);
-  Kind kind;
-  std::string value;
-};
-
-// One run of a program under the driver.
-struct Launch {
-  Arch arch = Arch::x86_64;
-  fs::path exe;      // Unix path of the program
-  std::string args;  // its command line behind the path
-  fs::path cwd;      // its current directory
-  fs::path temp;     // its TMP and TEMP
-  AppPaths appPaths = AppPaths::Missing();
-  // More Windows environment; WINEDLLOVERRIDES is added to the rig's own.
-  std::map<std::string, std::string> env;
-  int timeoutMs = 20000;  // of every wait of the driver
-  Script script;
-};
-
 // --- what the driver saw ----------------------------------------------------
 
-struct Rect {
-  int x = 0, y = 0, w = 0, h = 0;
-  bool operator==(const Rect& o) const { return x == o.x && y == o.y && w == o.w && h == o.h; }
-};
-std::ostream& operator<<(std::ostream& out, const Rect& rect);
-
-struct Box {
-  std::string caption, text;
-  std::vector<std::string> buttons;  // "ok", "yes", "no", ...
-  std::string defaultButton;         // "no", or "none"
-  std::string icon;                  // "hand", "question", ..., "none"
-  std::string owner;                 // "none", "wizard" or a handle
-  std::string line;                  // the driver's line
-};
-
-struct Control {
-  std::string parent;  // "wizard", "welcome", "header", "page"
-  int id = 0;          // -1 for 0xFFFF
-  std::string cls, page, text;
-  int z = 0;           // 0 = top of its parent's Z-order
-  bool shown = false;  // IsWindowVisible
-  bool enabled = false;
-  int checked = -1;  // -1 for controls that cannot be checked
-  Rect rect;         // pixels of the wizard's client area
-  uint32_t style = 0;
-  std::string font;  // "dialog", "own", "none", "?"
-  std::string face;
-  long height = 0, weight = 0;
-  int charset = -1;
-  std::string line;
-};
-
-struct State {
-  std::string title, focus;      // focus: control ID, "wizard", "none"
-  int unitsX = 0, unitsY = 0;    // dialog base units
-  int clientW = 0, clientH = 0;  // the wizard's client area in pixels
-  uint32_t style = 0;            // the wizard's own
-  std::vector<Control> controls;
-  std::vector<std::string> lines;
-  // The first control with this ID (in a page: parent "welcome"/"header").
-  const Control* Find(int id, const std::string& parent = std::string()) const;
-  const Control* Page(const std::string& name) const;  // the page window
-  // A template rectangle in dialog units, in pixels as the dialog manager
-  // makes it: x, y, cx and cy each converted with the dialog's base units.
-  Rect Pixels(int x, int y, int w, int h) const;
-  std::string Transcript() const;
-};
-
-struct Outcome {
-  std::vector<std::string> lines;  // all the driver printed
-  std::string stderrText;
-  std::vector<Box> boxes;
-  std::vector<State> states;
-  std::vector<std::string> errors;   // ERROR and TIMEOUT lines
-  std::optional<uint32_t> exitCode;  // from EXIT
-  std::string wizardTitle;           // from WIZARD
-  double seconds = 0;                // wall time of the whole run
-
-  std::string Transcript() const;
+struct Outcome : zqworld::Outcome {
   // Checks that print the transcript when they fail.
   ::testing::AssertionResult Clean() const;  // no ERROR or TIMEOUT line
   ::testing::AssertionResult ExitedWith(uint32_t code) const;
@@ -290,15 +172,13 @@ bool MatchesMessage(const std::string& text, const std::string& pattern);
 Outcome Drive(const Launch& launch);
 
 // Runs a console Windows program under Wine with the rig's environment.
-struct ProgramResult {
-  int status = -1;  // the low 8 bits of the exit code, as Unix sees it
-  std::string out, err;
-};
 ProgramResult RunProgram(Arch arch, const fs::path& exe, const std::vector<std::string>& args,
                          const fs::path& cwd = fs::path());
 // Runs the Linux out/zqpack with these arguments, its scratch files in
-// `scratch`; its standard output (and error when `withErrors`).
-ProgramResult RunZqpack(const std::vector<std::string>& args, const fs::path& scratch, bool withErrors = true);
+// `scratch`, HOME and XDG_CACHE_HOME in the rig folder; its standard output
+// (and error when `withErrors`).
+ProgramResult RunZqpack(const std::vector<std::string>& args, const fs::path& scratch, bool withErrors = true,
+                        const std::string& path = std::getenv("PATH"));
 
 // --- GoogleTest glue --------------------------------------------------------
 

@@ -21,6 +21,7 @@
 #include "json_report.h"
 #include "payload/format.h"
 #include "progress.h"
+#include "run.h"
 #include "settings_check.h"
 #include "setup_reader.h"
 #include "setup_writer.h"
@@ -48,6 +49,7 @@ const char* const kToolHelp =
     "  verify    run the program's own checks on a setup\n"
     "  extract   write a setup's files into a folder\n"
     "  init      write an example product to start from\n"
+    "  run       run a setup under Wine and report what it did\n"
     "\n"
     "Options:\n"
     "  -q, --quiet   no progress bar and no summary lines\n"
@@ -161,6 +163,33 @@ const std::map<std::string, const char*> kCommandHelp = {
      "for example one with an entry name that is not a plain file name, writes\n"
      "nothing; nothing is ever written outside DIR.  Blanks and dots at the end\n"
      "of a name are dropped, as Windows does.\n"},
+    {"run",
+     "Usage: zqpack run SETUP [--interactive] [--decline] [--screenshots DIR]\n"
+     "                  [--fresh] [--appmgr-dir DIR] [--json]\n"
+     "\n"
+     "Runs the setup under Wine with a stand-in Windows CE Application Manager\n"
+     "that records what it receives, and reports what the setup showed (its\n"
+     "error box and exit code, or the wizard's title and each view) and the\n"
+     "hand-off: the Application Manager's command line and each file delivered\n"
+     "into the install folder, compared byte for byte with what the setup packs.\n"
+     "Without --interactive it runs on a private Xvfb display and works the\n"
+     "wizard as a user would: Welcome, Next, License, Cancel (the question\n"
+     "answered No), accept, Next.  Wine runs in a private prefix under\n"
+     "$XDG_CACHE_HOME/zqpack (~/.cache/zqpack), made on the first run and reused;\n"
+     "runs at once each take their own.  Your own Wine prefix is never used.\n"
+     "\n"
+     "  --interactive      on your display ($DISPLAY): you click through it\n"
+     "  --decline          Cancel in the License view and answer Yes instead\n"
+     "  --screenshots DIR  a PNG of each view: welcome.png, license.png,\n"
+     "                     cancel-question.png (needs ImageMagick's import)\n"
+     "  --fresh            make the Wine prefix anew\n"
+     "  --appmgr-dir DIR   install the stand-in in DIR instead of a fresh folder\n"
+     "  --json             one JSON document instead of the report\n"
+     "\n"
+     "Needs Wine and Xvfb (Debian: wine, wine64, xvfb; wine32:i386 for i686\n"
+     "setups).  Exit code 0 when the hand-off was complete (with --decline: when\n"
+     "Cancel ended the setup cleanly: Workspace gone, nothing delivered), 1\n"
+     "otherwise, with the reason.\n"},
     {"init",
      "Usage: zqpack init DIR [--product NAME]\n"
      "\n"
@@ -551,6 +580,25 @@ int Init(const std::vector<std::string>& words, bool quiet) {
   return kExitOk;
 }
 
+int RunCommand(const std::vector<std::string>& words, bool) {
+  const Arguments args = Parse(words, {{"--interactive", nullptr, false},
+                                       {"--decline", nullptr, false},
+                                       {"--fresh", nullptr, false},
+                                       {"--json", nullptr, false},
+                                       {"--screenshots", nullptr, true},
+                                       {"--appmgr-dir", nullptr, true}});
+  ExpectPositionals(args, 1, "SETUP");
+  RunOptions options;
+  options.setup = args.positionals[0];
+  options.interactive = args.Has("--interactive");
+  options.decline = args.Has("--decline");
+  options.fresh = args.Has("--fresh");
+  options.json = args.Has("--json");
+  options.screenshots = args.Value("--screenshots");
+  options.appMgrDir = args.Value("--appmgr-dir");
+  return RunSetup(options);
+}
+
 void PrintVersion() {
   printf("zqpack %s\n", ZQPACK_VERSION);
   for (const BuiltInStub& stub : kBuiltInStubs) {
@@ -587,7 +635,8 @@ int main(int argc, char** argv) {
   words.erase(words.begin());
   using Handler = int (*)(const std::vector<std::string>&, bool);
   const std::map<std::string, Handler> handlers = {{"build", Build},   {"check", Check},     {"list", List},
-                                                   {"verify", Verify}, {"extract", Extract}, {"init", Init}};
+                                                   {"verify", Verify}, {"extract", Extract}, {"init", Init},
+                                                   {"run", RunCommand}};
   const auto handler = handlers.find(command);
   if (handler == handlers.end()) {
     fprintf(stderr, "zqpack: unknown command '%s' (see zqpack --help)\n", command.c_str());

@@ -1,0 +1,252 @@
+// Working a setup through the GUI driver (see drive.h).
+#include "drive.h"
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+namespace zqworld {
+namespace {
+
+const int kDriverHardLimitSeconds = 300;  // beyond every wait of one script
+
+bool StartsWith(const std::string& text, const std::string& head) { return text.rfind(head, 0) == 0; }
+
+std::string Joined(const std::vector<std::string>& items, const std::string& separator) {
+  std::string text;
+  for (const std::string& item : items) text += (text.empty() ? "" : separator) + item;
+  return text;
+}
+
+// --- parsing the driver's lines ---------------------------------------------
+
+// text[*pos] is the opening quote of a C-escaped string.
+std::string Unescape(const std::string& text, size_t* pos) {
+  std::string out;
+  size_t i = *pos + 1;
+  for (; i < text.size() && text[i] != '"'; ++i) {
+    if (text[i] != '\\' || i + 1 >= text.size()) {
+      out += text[i];
+      continue;
+    }
+    char c = text[++i];
+    if (c == 'n')
+      out += '\n';
+    else if (c == 'r')
+      out += '\r';
+    else if (c == 't')
+      out += '\t';
+    else if (c != 'x')
+      out += c;
+    else if (i + 2 < text.size()) {
+      out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+      i += 2;
+    }
+  }
+  *pos = i + 1;
+  return out;
+}
+
+// "WORD key=value key="quoted value" ..." -> the word and the fields.
+std::map<std::string, std::string> Fields(const std::string& line, std::string* word) {
+  std::map<std::string, std::string> fields;
+  size_t pos = line.find(' ');
+  *word = line.substr(0, pos);
+  while (pos != std::string::npos && pos < line.size()) {
+    while (pos < line.size() && line[pos] == ' ') ++pos;
+    size_t equals = line.find('=', pos);
+    if (equals == std::string::npos) break;
+    std::string key = line.substr(pos, equals - pos);
+    pos = equals + 1;
+    if (pos < line.size() && line[pos] == '"') {
+      fields[key] = Unescape(line, &pos);
+    } else {
+      size_t end = line.find(' ', pos);
+      fields[key] = line.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
+      pos = end;
+    }
+  }
+  return fields;
+}
+
+int ToInt(const std::string& text, int fallback = 0) {
+  try {
+    return static_cast<int>(std::stoll(text, nullptr, 0));
+  } catch (...) {
+    return fallback;
+  }
+}
+
+uint32_t Hex32(const std::string& text) {
+  try {
+    return static_cast<uint32_t>(std::stoul(text, nullptr, 16));
+  } catch (...) {
+    return 0;
+  }
+}
+
+void ParseLines(Outcome* run) {
+  State* open = nullptr;
+  for (const std::string& line : run->lines) {
+    std::string word;
+    std::map<std::string, std::string> f = Fields(line, &word);
+    if (open) {
+      open->lines.push_back(line);
+      if (word == "CTRL") {
+        Control c;
+        c.parent = f["parent"];
+        c.id = ToInt(f["id"]);
+        if (c.id == 0xFFFF) c.id = -1;
+        c.cls = f["class"];
+        c.page = f["page"];
+        c.text = f["text"];
+        c.z = ToInt(f["z"]);
+        c.shown = f["shown"] == "1";
+        c.enabled = f["enabled"] == "1";
+        c.checked = f.count("checked") ? ToInt(f["checked"], -1) : -1;
+        std::sscanf(f["rect"].c_str(), "%d,%d,%d,%d", &c.rect.x, &c.rect.y, &c.rect.w, &c.rect.h);
+        c.style = Hex32(f["style"]);
+        c.font = f["font"];
+        c.face = f["face"];
+        c.height = ToInt(f["height"]);
+        c.weight = ToInt(f["weight"]);
+        c.charset = f.count("charset") ? ToInt(f["charset"]) : -1;
+        c.line = line;
+        open->controls.push_back(c);
+        continue;
+      }
+      open = nullptr;  // END, or a cut block: go on with this line as usual
+      if (word == "END") continue;
+    }
+    if (word == "STATE") {
+      run->states.emplace_back();
+      open = &run->states.back();
+      open->lines.push_back(line);
+      open->title = f["title"];
+      open->focus = f["focus"];
+      open->style = Hex32(f["style"]);
+      std::sscanf(f["units"].c_str(), "%d,%d", &open->unitsX, &open->unitsY);
+      std::sscanf(f["client"].c_str(), "%d,%d", &open->clientW, &open->clientH);
+    } else if (word == "BOX") {
+      Box box{f["caption"], f["text"], {}, f["default"], f["icon"], f["owner"], line};
+      std::stringstream buttons(f["buttons"] == "none" ? "" : f["buttons"]);
+      for (std::string button; std::getline(buttons, button, ',');) box.buttons.push_back(button);
+      run->boxes.push_back(box);
+    } else if (word == "EXIT") {
+      run->exitCode = Hex32(line.substr(5));
+    } else if (word == "WIZARD") {
+      run->wizardTitle = f["title"];
+    } else if (word == "ERROR" || word == "TIMEOUT") {
+      run->errors.push_back(line);
+    }
+  }
+}
+
+}  // namespace
+
+AppPaths AppPaths::OfLength(size_t characters) {
+  const std::string head = "C:\\", tail = "\\CeAppMgr.exe";
+  return Value(head + std::string(characters - head.size() - tail.size(), 'a') + tail);
+}
+
+std::ostream& operator<<(std::ostream& out, const Rect& rect) {
+  return out << "(" << rect.x << "," << rect.y << " " << rect.w << "x" << rect.h << ")";
+}
+
+const Control* State::Find(int id, const std::string& parent) const {
+  for (const Control& control : controls)
+    if (control.id == id && (parent.empty() || control.parent == parent)) return &control;
+  return nullptr;
+}
+
+const Control* State::Page(const std::string& name) const {
+  for (const Control& control : controls)
+    if (control.page == name) return &control;
+  return nullptr;
+}
+
+Rect State::Pixels(int x, int y, int w, int h) const {
+  // The dialog manager maps x, y, cx and cy of a template each on its own with
+  // MulDiv (rounding half away from zero), so widths do not depend on x.
+  auto mulDiv = [](int value, int unit, int divisor) {
+    long long product = static_cast<long long>(value) * unit;
+    return static_cast<int>((product >= 0 ? product + divisor / 2 : product - divisor / 2) / divisor);
+  };
+  return Rect{mulDiv(x, unitsX, 4), mulDiv(y, unitsY, 8), mulDiv(w, unitsX, 4), mulDiv(h, unitsY, 8)};
+}
+
+std::string State::Transcript() const { return Joined(lines, "\n") + "\n"; }
+
+std::string Outcome::Transcript() const {
+  std::string text = "--- what the driver saw ---\n" + Joined(lines, "\n") + "\n";
+  if (!stderrText.empty())
+    text += "--- driver stderr ---\n" + stderrText.substr(0, 4000) + (stderrText.size() > 4000 ? "..." : "") + "\n";
+  return text + "--- end ---";
+}
+
+Outcome Drive(const World& world, const Programs& programs, const Launch& launch) {
+  std::vector<std::string> argv = {Loader(launch.driverArch), programs.Get(launch.driverArch, "zqdriver.exe").string(),
+                                   "--exe", WinPath(launch.exe)};
+  if (!launch.args.empty()) argv.insert(argv.end(), {"--args", launch.args});
+  if (!launch.cwd.empty()) argv.insert(argv.end(), {"--cwd", WinPath(launch.cwd)});
+  if (!launch.temp.empty()) {
+    fs::create_directories(launch.temp);
+    argv.insert(argv.end(), {"--temp", WinPath(launch.temp)});
+  }
+  if (!launch.captures.empty()) {
+    fs::create_directories(launch.captures);
+    argv.insert(argv.end(), {"--capture-dir", WinPath(launch.captures)});
+  }
+  // Wine's loader takes DLL overrides from the Unix environment a process
+  // starts with, not from the Windows environment the driver hands the
+  // setup: overrides go into the driver's own environment, which the setup
+  // inherits.
+  std::vector<std::string> driverEnv = world.Environment(launch.arch);
+  for (const auto& [name, value] : launch.env) {
+    if (name != "WINEDLLOVERRIDES") {
+      argv.insert(argv.end(), {"--env", name + "=" + value});
+      continue;
+    }
+    for (std::string& entry : driverEnv)
+      if (StartsWith(entry, "WINEDLLOVERRIDES=") && !value.empty()) entry += ";" + value;
+  }
+  switch (launch.appPaths.kind) {
+    case AppPaths::Kind::Keep:
+      break;
+    case AppPaths::Kind::Missing:
+      argv.push_back("--appmgr-missing");
+      break;
+    case AppPaths::Kind::NoValue:
+      argv.push_back("--appmgr-novalue");
+      break;
+    case AppPaths::Kind::Value:
+      argv.insert(argv.end(), {"--appmgr", launch.appPaths.value});
+      break;
+  }
+  argv.insert(argv.end(), {"--timeout", std::to_string(launch.timeoutMs)});
+  argv.insert(argv.end(), launch.script.actions.begin(), launch.script.actions.end());
+
+  Outcome run;
+  const auto start = std::chrono::steady_clock::now();
+  // "capture:NAME" waits for NAME.done beside the screenshot.
+  auto onLine = [&](const std::string& line) {
+    run.lines.push_back(line);
+    std::string word;
+    std::map<std::string, std::string> f = Fields(line, &word);
+    if (word != "CAPTURE" || launch.captures.empty()) return;
+    const fs::path shot = launch.captures / (f["name"] + ".png");
+    Run({"/usr/bin/import", "-display", world.display, "-window", "root", shot.string()}, BaseEnvironment(), 30);
+    run.screenshots.push_back(shot);
+    std::ofstream(launch.captures / (f["name"] + ".done")) << "";
+  };
+  const ProgramResult driver = Run(argv, driverEnv, kDriverHardLimitSeconds, fs::path(), onLine);
+  run.stderrText = driver.err;
+  run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  if (driver.timedOut) run.lines.push_back("TIMEOUT action=\"harness\" reason=\"the driver was stopped\"");
+  for (const fs::path& shot : run.screenshots) fs::remove(fs::path(shot).replace_extension(".done"));
+  ParseLines(&run);
+  return run;
+}
+
+}  // namespace zqworld

@@ -1,0 +1,144 @@
+// A Wine world on Linux for running setups: child processes with a time
+// limit, a display (a private Xvfb or the user's own), a private Wine prefix,
+// the Windows environment of its programs and the stand-in Application
+// Manager.  `zqpack run` and the Wine test rig both build on it; drive.h
+// works a setup inside it through the GUI driver.
+#pragma once
+
+#include <sys/types.h>
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace zqworld {
+
+namespace fs = std::filesystem;
+
+enum class Arch { x86_64, i686 };
+const char* ArchName(Arch arch);
+
+// Debian's Wine: the loaders of each architecture and the server.
+extern const char kWine64[];
+extern const char kWine32[];
+extern const char kWineServer[];
+std::string Loader(Arch arch);
+
+// The Wine path of an absolute Unix path: "/work/a b/x" -> "Z:\work\a b\x".
+std::string WinPath(const fs::path& unixPath);
+// The Unix path of a "Z:\..." path; empty for any other drive.
+fs::path UnixPath(const std::string& winPath);
+
+// --- child processes --------------------------------------------------------
+
+struct ProgramResult {
+  int status = -1;  // the low 8 bits of the exit code, as Unix sees it; 128+signal
+  std::string out, err;
+  bool timedOut = false;  // killed at its time limit or on SIGINT/SIGTERM
+};
+
+// SIGINT, SIGTERM and SIGHUP end the running child (see Run) instead of this
+// process; Interrupted() tells the caller to clean up and stop.
+void StopChildrenOnSignals();
+bool Interrupted();
+
+// Runs argv[0] (a path) with this environment and folder to its end, or kills
+// it after `limitSeconds` or on a signal (unless `stoppable` is false: the
+// clean-up's own programs).  Every stdout line goes to onLine as it comes, if
+// given, else into out.
+ProgramResult Run(const std::vector<std::string>& argv, const std::vector<std::string>& env, int limitSeconds,
+                  const fs::path& cwd = fs::path(), const std::function<void(const std::string&)>& onLine = nullptr,
+                  bool stoppable = true);
+
+// This process's environment without WINE* and DISPLAY.
+std::vector<std::string> BaseEnvironment();
+// Whether a program of this name is found on the PATH of this process.
+bool OnPath(const std::string& name);
+
+// --- the world --------------------------------------------------------------
+
+// The folders of the Windows programs that serve a world: x86_64/ and i686/,
+// each with zqdriver.exe, zqprobe.dll and CeAppMgr.exe (out/ in the source
+// tree, /usr/lib/zqpack in the Debian package).
+struct Programs {
+  fs::path dir;
+  fs::path Get(Arch arch, const std::string& name) const { return dir / ArchName(arch) / name; }
+};
+
+// A display and a prefix.  The prefix's Wine processes get `home` as HOME and
+// XDG folders, so nothing of the user's own Wine set-up is read or written.
+class World {
+ public:
+  std::string display;  // ":N"
+  pid_t xvfbPid = 0;    // Xvfb of this world, when it started one
+  fs::path prefix;      // WINEPREFIX
+  fs::path home;
+  std::string screen = "1024x768x24";  // of the Xvfb display
+
+  // Starts Xvfb on a free display of its own choosing, its output in `log`.
+  bool StartXvfb(const fs::path& log, std::string* why);
+  // Makes the prefix anew (wineboot -i) with the driver's probe placed where
+  // the 64-bit driver finds it for setups of both architectures.
+  bool MakePrefix(const Programs& programs, std::string* why);
+  // The Unix environment of a Wine process of this architecture.
+  std::vector<std::string> Environment(Arch arch) const;
+  // Runs `wine64 ARGS...` (reg, wineboot) in the prefix.
+  ProgramResult Wine(const std::vector<std::string>& args, int limitSeconds = 60) const;
+  // Runs a console Windows program to its end.
+  ProgramResult RunProgram(Arch arch, const fs::path& exe, const std::vector<std::string>& args,
+                           const fs::path& cwd = fs::path(), int limitSeconds = 60) const;
+  // Why programs of this architecture do not run here ("" when they do),
+  // from a start of the stand-in with --version; *cannot: true where the
+  // machine cannot run them at all (no loader; 32-bit programs refused by the
+  // kernel and served by no emulator), false where they should run but fail.
+  std::string WhyNotRunning(Arch arch, const Programs& programs, bool* cannot) const;
+  // Ends the crash debuggers of the prefix (Wine starts winedbg on an
+  // unhandled exception; its dialog keeps the program alive); their ids.
+  std::string EndCrashDebuggers() const;
+  // Waits until every process of the prefix has ended (Wine's services
+  // outlive a new prefix's first programs by seconds).
+  void Settle() const;
+  // Ends every Wine process of the prefix and the Xvfb of this world.
+  void End();
+
+  // A world kept in `dir` for the processes that use it after this one:
+  // Xvfb (its log xvfb.log), prefix/ (made anew when `fresh`, else once),
+  // home/, and world.env, which In() reads and TakeDownIn() ends.  Ends the
+  // world an earlier set-up left there first.
+  bool SetUpIn(const fs::path& dir, const Programs& programs, bool fresh, std::string* why);
+  // The world set up in `dir`, its Xvfb dropped when that no longer runs.
+  static std::optional<World> In(const fs::path& dir);
+  // Ends it; false when there was none.
+  static bool TakeDownIn(const fs::path& dir);
+};
+
+// Whether the kernel runs 32-bit programs through a qemu handler of
+// binfmt_misc (tools/install-deps.sh registers one where it refuses them).
+bool QemuServesI386();
+
+// The setup's Workspaces ("_ZQI????" folders) in a temporary folder, sorted.
+std::vector<fs::path> Workspaces(const fs::path& temp);
+
+// --- the stand-in Application Manager ---------------------------------------
+
+// Copies CeAppMgr.exe of this architecture into `folder` (created); its path.
+fs::path InstallStandIn(const Programs& programs, Arch arch, const fs::path& folder);
+
+// One start of the stand-in, as it logged it (tools/testrig/appmgr.cpp).
+struct AppMgrStart {
+  std::string commandLine;  // GetCommandLineA, verbatim
+  std::string ini;          // the quoted Setup.ini path
+  bool iniExists = false;
+  std::vector<std::pair<std::string, bool>> cabs;  // item, exists beside it
+};
+std::vector<AppMgrStart> ReadAppMgrLog(const fs::path& log);
+// Waits up to `seconds` for the log to hold `starts` complete records: the
+// stand-in runs on after the setup has ended.
+std::vector<AppMgrStart> AwaitAppMgr(const fs::path& log, size_t starts, double seconds = 10);
+std::ostream& operator<<(std::ostream& out, const AppMgrStart& start);
+
+}  // namespace zqworld
