@@ -25,6 +25,8 @@
 
 #include "drive.h"
 #include "errors.h"
+#include "mitigations.h"
+#include "payload/format.h"
 #include "resources/resource.h"
 #include "setup_reader.h"
 
@@ -50,19 +52,16 @@ std::string Lower(std::string text) {
   return text;
 }
 
-// The architecture of the program proper: the PE header's Machine field.
+// The architecture of the program proper (the first kStubBytes of the
+// setup): PE32+ headers are the x86_64 build's, PE32 the i686 build's.
 std::optional<Arch> ProgramArch(const std::string& setup) {
-  std::string head(4096, '\0');
-  std::ifstream(setup, std::ios::binary).read(&head[0], static_cast<std::streamsize>(head.size()));
-  if (head.size() < 0x40 || head.compare(0, 2, "MZ") != 0) return std::nullopt;
-  const uint32_t pe = static_cast<uint8_t>(head[0x3c]) | static_cast<uint8_t>(head[0x3d]) << 8 |
-                      static_cast<uint8_t>(head[0x3e]) << 16 |
-                      static_cast<uint32_t>(static_cast<uint8_t>(head[0x3f])) << 24;
-  if (pe + 6 > head.size() || head.compare(pe, 4, std::string("PE\0\0", 4)) != 0) return std::nullopt;
-  const unsigned machine = static_cast<uint8_t>(head[pe + 4]) | static_cast<uint8_t>(head[pe + 5]) << 8;
-  if (machine == 0x8664) return Arch::x86_64;
-  if (machine == 0x14c) return Arch::i686;
-  return std::nullopt;
+  std::vector<uint8_t> head(kStubBytes);
+  std::ifstream in(setup, std::ios::binary);
+  in.read(reinterpret_cast<char*>(head.data()), static_cast<std::streamsize>(head.size()));
+  head.resize(static_cast<size_t>(in.gcount()));
+  const PeLayout pe = ReadPeLayout(head);
+  if (!pe.valid) return std::nullopt;
+  return pe.pe32plus ? Arch::x86_64 : Arch::i686;
 }
 
 // The driver and the stand-in: out/<arch>/ beside out/zqpack in the build
