@@ -279,8 +279,8 @@ std::string VariantLabel(const Data& d, const std::string& v) {
 }
 
 std::string SizeTable(const Data& d) {
-  std::string t = Header({"program", "i686 bytes used", "x86_64 bytes used", "i686 bytes filled",
-                          "i686 headroom to 29184"});
+  std::string t =
+      Header({"program", "i686 bytes used", "x86_64 bytes used", "i686 bytes filled", "i686 headroom to 29184"});
   for (const std::string& v : Words(Meta(d, "variants"))) {
     const double i686 = MetaNumber(d, "stub.i686." + v);
     if (std::isnan(i686) && std::isnan(MetaNumber(d, "stub.x86_64." + v))) continue;
@@ -289,10 +289,9 @@ std::string SizeTable(const Data& d) {
               Thousands(MetaNumber(d, "content.i686." + v)), Thousands(kGoalUsedBytes - i686)});
   }
   t += Row({"NSIS 3.08 zlib stub, x86-ansi", Thousands(MetaNumber(d, "nsis_stub.zlib-x86-ansi")), "", "", ""});
-  t += Row({"NSIS 3.08 zlib stub, x86-unicode", Thousands(MetaNumber(d, "nsis_stub.zlib-x86-unicode")), "", "",
-            ""});
-  t += Row({"NSIS 3.08 zlib stub, amd64-unicode", "", Thousands(MetaNumber(d, "nsis_stub.zlib-amd64-unicode")),
-            "", ""});
+  t += Row({"NSIS 3.08 zlib stub, x86-unicode", Thousands(MetaNumber(d, "nsis_stub.zlib-x86-unicode")), "", "", ""});
+  t +=
+      Row({"NSIS 3.08 zlib stub, amd64-unicode", "", Thousands(MetaNumber(d, "nsis_stub.zlib-amd64-unicode")), "", ""});
   return t;
 }
 
@@ -312,17 +311,17 @@ std::string SetupsTable(const Data& d) {
     const std::string& s = set.first;
     const double ours = MetaNumber(d, "setup_bytes.ours." + s), best = MetaNumber(d, "setup_bytes.best." + s),
                  nsis = MetaNumber(d, "setup_bytes.nsis." + s);
-    t += Row({set.second, Thousands(MetaNumber(d, "inflated." + s)), Thousands(ours), Thousands(best),
-              Thousands(nsis), Thousands(MetaNumber(d, "setup_bytes.nsislzma." + s)), Fixed(best / ours, 3),
-              Fixed(ours / nsis, 3), Fixed(best / nsis, 3)});
+    t += Row({set.second, Thousands(MetaNumber(d, "inflated." + s)), Thousands(ours), Thousands(best), Thousands(nsis),
+              Thousands(MetaNumber(d, "setup_bytes.nsislzma." + s)), Fixed(best / ours, 3), Fixed(ours / nsis, 3),
+              Fixed(best / nsis, 3)});
   }
   return t;
 }
 
 // Wall seconds of each packing, and the packer's peak resident memory.
 std::string PackTable(const Data& d) {
-  std::string t = Header({"payload", "ZQ level 9 s", "ZQ best s", "NSIS zlib s", "NSIS LZMA s",
-                          "ZQ level 9 peak MiB", "ZQ best peak MiB", "NSIS LZMA peak MiB"});
+  std::string t = Header({"payload", "ZQ level 9 s", "ZQ best s", "NSIS zlib s", "NSIS LZMA s", "ZQ level 9 peak MiB",
+                          "ZQ best peak MiB", "NSIS LZMA peak MiB"});
   auto mib = [&d](const std::string& key) { return Fixed(MetaNumber(d, key) / 1024, 0); };
   for (const auto& set : PackSets(d)) {
     const std::string& s = set.first;
@@ -371,8 +370,8 @@ std::string SpeedTable(const Data& d) {
 }
 
 std::string CpuTable(const Data& d) {
-  std::string t = Header({"payload", "ZQ build", "ZQ CPU ms", "ZQ waiting for a CPU, ms", "NSIS CPU ms",
-                          "floor CPU ms", "ZQ / NSIS (CPU)", "ZQ / floor (CPU)"});
+  std::string t = Header({"payload", "ZQ build", "ZQ CPU ms", "ZQ waiting for a CPU, ms", "NSIS CPU ms", "floor CPU ms",
+                          "ZQ / NSIS (CPU)", "ZQ / floor (CPU)"});
   for (const std::string& s : Sizes(d)) {
     const std::string g = "size-" + s + "/";
     for (const Build& b : SizeBuilds(d)) {
@@ -424,8 +423,7 @@ std::string VariantsTable(const Data& d) {
     // The floor linked with the same zlib build (run.sh: floor_of.VARIANT).
     const std::string floorKey = "variants/floor-" + Meta(d, "floor_of." + v) + "-full";
     t += Row({"ZQ, " + VariantLabel(d, v), TimeCell(d, k), Fixed(MBps(d, k), 0), Thousands(Field(d, k, &Run::cpu)),
-              v == "base" ? "" : Percent(Ratio(d, k, "variants/ours-base") - 1),
-              Fixed(Ratio(d, k, floorKey), 2)});
+              v == "base" ? "" : Percent(Ratio(d, k, "variants/ours-base") - 1), Fixed(Ratio(d, k, floorKey), 2)});
   }
   std::vector<std::string> floors = Words(Meta(d, "floors"));
   floors.push_back("allo2");
@@ -450,7 +448,8 @@ std::string FloorTable(const Data& d) {
   const Step steps[] = {
       {"floor-base-inflate", "inflate only (reads the setup, output dropped)", "read + inflate"},
       {"floor-base-direct", "inflate into the entries' files", "one write of every byte"},
-      {"floor-base-full", "inflate into the data file, then copy out (the floor)", "the data file: a second write and a read"},
+      {"floor-base-full", "inflate into the data file, then copy out (the floor)",
+       "the data file: a second write and a read"},
       {"floor-base-checksum", "the floor + PayloadChecksum of every byte", "the checksum pass"},
   };
   std::string t = Header({"step", "ms", "CPU ms", "adds", "ms added", "CPU ms added"});
@@ -641,8 +640,7 @@ std::string Expand(const Data& d, const std::string& field) {
   if (kind == "s") return Fixed(ms(arg) / 1000, 2);
   if (kind == "mbs") return Fixed(MBps(d, arg), 0);
   if (kind == "ratio" && a.size() == 2) return Fixed(Ratio(d, a[0], a[1]), 2);
-  if (kind == "sumratio")
-    return Fixed(SumRatio(d, arg + "/ours", arg + "/floor", arg + "/startup-floor"), 2);
+  if (kind == "sumratio") return Fixed(SumRatio(d, arg + "/ours", arg + "/floor", arg + "/startup-floor"), 2);
   if (kind == "cpuratio" && a.size() == 2) return Fixed(Ratio(d, a[0], a[1], &Run::cpu), 2);
   if (kind == "saved" && a.size() == 2) return Fixed(100 * (1 - Ratio(d, a[0], a[1])), 0);
   if (kind == "less" && a.size() == 2) return Thousands(-Difference(d, a[0], a[1]));
@@ -777,8 +775,8 @@ std::string ProcessOf(const std::string& comm) {
 }
 
 int Profile(const std::string& setupMap, const std::string& floorMap) {
-  const std::map<std::string, std::map<unsigned long long, std::string>> symbols = {
-      {"setup", MapSymbols(setupMap)}, {"floor", MapSymbols(floorMap)}};
+  const std::map<std::string, std::map<unsigned long long, std::string>> symbols = {{"setup", MapSymbols(setupMap)},
+                                                                                    {"floor", MapSymbols(floorMap)}};
   std::map<std::string, double> counts;  // process \t kind \t name
   std::string line;
   while (std::getline(std::cin, line)) {
