@@ -1,6 +1,7 @@
-// CAB files as zqpack check reads them: cabinets made by gcab (stored and
-// MSZIP), decoded in full, and their Windows CE setup information (a .000
-// file made by the builder below, or a _setup.xml) read back or refused.
+// CAB files as zqpack check reads them: cabinets made by zqpack's writer
+// (stored and MSZIP), decoded in full, and their Windows CE setup
+// information (a .000 file made by zqpack's writer, or a _setup.xml) read
+// back or refused.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -15,25 +16,18 @@ using zqfixture::Bytes;
 
 namespace {
 
-using zqfixture::CeRecipe;
 using Files = zqfixture::CabFiles;
 
-Files CeCab(const CeRecipe& r = {}, std::function<void(std::vector<uint8_t>&)> damage = nullptr) {
-  std::vector<uint8_t> setup = zqfixture::MakeCeSetup(r);
+Files CeCab(const CeSetup& s = zqfixture::NotesSetup(), std::function<void(std::vector<uint8_t>&)> damage = nullptr) {
+  std::vector<uint8_t> setup = WriteCeSetup(s);
   if (damage) damage(setup);
   return {{"NOTES.000", setup}, {"NOTES.001", zqfixture::RandomBytes(70000, 3)}, {"NOTES.002", Bytes("read me")}};
 }
 
-// The sample product with DEMO.CAB made by gcab from files; returns Setup.ini.
+// The sample product with DEMO.CAB made from files; returns Setup.ini.
 std::string WriteProduct(const TestFolder& dir, const Files& files, bool mszip) {
   dir.WriteSample();
-  std::string names;
-  for (const auto& [name, bytes] : files) dir.Write("in/" + name, bytes), names += " " + name;
-  const std::string cab = dir.Path("DEMO.CAB");
-  remove(cab.c_str());
-  const std::string command =
-      "cd '" + dir.Path("in") + "' && gcab --create --nopath" + (mszip ? " --zip '" : " '") + cab + "'" + names;
-  EXPECT_EQ(system(command.c_str()), 0) << command;
+  dir.Write("DEMO.CAB", zqfixture::MakeCabinet(files, mszip));
   return dir.Path("Setup.ini");
 }
 
@@ -80,28 +74,30 @@ TEST(Cabinets, CheckDecodesEveryFileAndReadsTheSetupInformation) {
        "(in NOTES.001)"},
       {"cabinet cut short", CeCab(), false, [](std::vector<uint8_t>& c) { c.resize(c.size() - 100); }, "error",
        "cut short"},
-      {".000 cut short", CeCab({}, [](std::vector<uint8_t>& s) { s.resize(s.size() - 4); }), false, nullptr, "error",
-       "the .000 file) is damaged: cut short or padded"},
-      {".000 offset past its end", CeCab({}, [](std::vector<uint8_t>& s) { PutLe32(&s[64], 5000); }), false, nullptr,
-       "error", "DIRS at offset 5000, past the end"},
-      {".000 length past its end", CeCab({}, [](std::vector<uint8_t>& s) { PutLe16(&s[90], 900); }), false, nullptr,
-       "error", "PROVIDER runs past the end"},
-      {".000 counts that overrun", CeCab({}, [](std::vector<uint8_t>& s) { PutLe16(&s[52], 3); }), false, nullptr,
-       "error", "FILES runs past the end"},
+      {".000 cut short", CeCab(zqfixture::NotesSetup(), [](std::vector<uint8_t>& s) { s.resize(s.size() - 4); }), false,
+       nullptr, "error", "the .000 file) is damaged: cut short or padded"},
+      {".000 offset past its end",
+       CeCab(zqfixture::NotesSetup(), [](std::vector<uint8_t>& s) { PutLe32(&s[64], 5000); }), false, nullptr, "error",
+       "DIRS at offset 5000, past the end"},
+      {".000 length past its end",
+       CeCab(zqfixture::NotesSetup(), [](std::vector<uint8_t>& s) { PutLe16(&s[90], 900); }), false, nullptr, "error",
+       "PROVIDER runs past the end"},
+      {".000 counts that overrun", CeCab(zqfixture::NotesSetup(), [](std::vector<uint8_t>& s) { PutLe16(&s[52], 3); }),
+       false, nullptr, "error", "FILES runs past the end"},
       {"Smartphone unsupported", CeCab([] {
-         CeRecipe r;
+         CeSetup r = zqfixture::NotesSetup();
          r.unsupported = {"HPC", "SmartPhone"};
          return r;
        }()),
        false, nullptr, "warning", "lists Smartphone among the unsupported platforms"},
       {"FILES names a file the cabinet lacks", CeCab([] {
-         CeRecipe r;
-         r.files.push_back({3, "gone.dll"});
+         CeSetup r = zqfixture::NotesSetup();
+         r.files.push_back({3, "%CE1%\\Acme Notes", "gone.dll", 0});
          return r;
        }()),
        false, nullptr, "warning", "installs file number 3 (gone.dll), which the cabinet does not hold"},
       {"a numbered file FILES never names", CeCab([] {
-         CeRecipe r;
+         CeSetup r = zqfixture::NotesSetup();
          r.files.pop_back();
          return r;
        }()),

@@ -53,14 +53,15 @@ TEST(Init, RefusesANameSetupIniCannotCarryAndNeverReplacesAFile) {
   EXPECT_EQ(dir.Run({"-q", "init", dir.Path("p"), "--product", std::string(224, 'n')}).exitCode, 0);
   std::filesystem::remove_all(dir.Path("p"));
   ASSERT_EQ(dir.Run({"-q", "init", dir.work()}).exitCode, 0);
-  EXPECT_EQ(FilesBelow(dir.work()),
-            Args({"PUT-CAB-FILES-HERE.txt", "Setup.ini", "body.bmp", "head.bmp", "license.rtf"}));
+  EXPECT_EQ(FilesBelow(dir.work()), Args({"MYPRODUC.inf", "PUT-CAB-FILES-HERE.txt", "Setup.ini", "body.bmp", "head.bmp",
+                                          "license.rtf", "readme.txt"}));
   WriteText(dir.Path("Setup.ini"), "mine");
   EXPECT_TRUE(FailedWithOneLine(dir.Run({"init", dir.work(), "--product", "Other"}), 1, {"Setup.ini", "exists"}));
   EXPECT_EQ(ReadText(dir.Path("Setup.ini")), "mine");
   // One file of the example in an otherwise empty folder: nothing is written.
   WriteText(dir.Path("head.bmp"), "mine");
-  for (const char* name : {"Setup.ini", "body.bmp", "license.rtf", "PUT-CAB-FILES-HERE.txt"})
+  for (const char* name :
+       {"Setup.ini", "body.bmp", "license.rtf", "PUT-CAB-FILES-HERE.txt", "MYPRODUC.inf", "readme.txt"})
     std::remove(dir.Path(name).c_str());
   EXPECT_TRUE(FailedWithOneLine(dir.Run({"init", dir.work()}), 1, {"head.bmp"}));
   EXPECT_EQ(FilesBelow(dir.work()), Args({"head.bmp"}));
