@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "bytes.h"
+#include "setup_xml.h"
 #include "support.h"
 
 using nlohmann::json;
@@ -59,7 +60,7 @@ TEST(Cabinets, CheckDecodesEveryFileAndReadsTheSetupInformation) {
        "warning",
        "holds no Windows CE setup information"},
       {"_setup.xml only",
-       {{"_setup.xml", Bytes("<wap-provisioningdoc><characteristic/></wap-provisioningdoc>")}},
+       {{"_setup.xml", Bytes("<wap-provisioningdoc><characteristic type=\"Install\"/></wap-provisioningdoc>")}},
        false,
        nullptr,
        nullptr,
@@ -69,7 +70,7 @@ TEST(Cabinets, CheckDecodesEveryFileAndReadsTheSetupInformation) {
        false,
        nullptr,
        "error",
-       "_setup.xml is not well-formed XML"},
+       "_setup.xml is damaged: not well-formed XML"},
       {"damaged data block", CeCab(), true, [](std::vector<uint8_t>& c) { c[c.size() - 300] ^= 0x55; }, "error",
        "(in NOTES.001)"},
       {"cabinet cut short", CeCab(), false, [](std::vector<uint8_t>& c) { c.resize(c.size() - 100); }, "error",
@@ -153,4 +154,73 @@ TEST(Cabinets, SetupInformationReadBackInCheckAndList) {
   ASSERT_EQ(dir.Run({"-q", "build", ini, "-o", setup, "--stub", dir.Stub()}).exitCode, 0);
   const RunResult listed = dir.Run({"list", "--json", setup});
   EXPECT_EQ(json::parse(listed.out, nullptr, false)["cabinets"], checked) << Describe(listed);
+}
+
+// A _setup.xml as CAB Wizard lays it out, read field by field; and what the
+// reader says of documents it cannot use.
+TEST(Cabinets, SetupXmlReadFieldByField) {
+  const std::string text =
+      "<wap-provisioningdoc>\n"
+      "<characteristic type=\"Install\">\n"
+      "<parm name=\"InstallPhase\" value=\"install\" />\n"
+      "<parm name=\"AppName\" value=\"Acme Notes\" />\n"
+      "<parm name=\"InstallDir\" value=\"%CE1%\\Notes\" translation=\"install\" />\n"
+      "</characteristic>\n"
+      "<characteristic type=\"FileOperation\">\n"
+      "<characteristic type=\"%InstallDir%\" translation=\"install\">\n"
+      "<characteristic type=\"MakeDir\" />\n"
+      "<characteristic type=\"notes.exe\" translation=\"install\">\n"
+      "<characteristic type=\"Extract\"><parm name=\"Source\" value=\"NOTES.001\" />"
+      "<parm name=\"WarnIfSkip\" /><parm name=\"NoDateCheck\" /></characteristic>\n"
+      "</characteristic></characteristic>\n"
+      "<characteristic type=\"%CE11%\" translation=\"install\"><characteristic type=\"MakeDir\" />\n"
+      "<characteristic type=\"Notes.lnk\" translation=\"install\"><characteristic type=\"Shortcut\">"
+      "<parm name=\"Source\" value=\"%InstallDir%\\notes.exe\" translation=\"install\" /></characteristic>\n"
+      "</characteristic></characteristic>\n"
+      "</characteristic>\n"
+      "<characteristic type=\"Registry\"><characteristic type=\"HKLM\\Software\\Acme\">\n"
+      "<parm name=\"Path\" value=\"%InstallDir%\" datatype=\"string\" translation=\"install\" />\n"
+      "<parm name=\"Runs\" value=\"3\" datatype=\"integer\" />\n"
+      "</characteristic></characteristic>\n"
+      "</wap-provisioningdoc>\n";
+  SetupXml xml;
+  std::string reason;
+  ASSERT_TRUE(ReadSetupXml(text, &xml, &reason)) << reason;
+  using Pairs = std::vector<std::pair<std::string, std::string>>;
+  EXPECT_EQ(xml.install,
+            (Pairs{{"InstallPhase", "install"}, {"AppName", "Acme Notes"}, {"InstallDir", "%CE1%\\Notes"}}));
+  EXPECT_EQ(xml.Install("InstallDir"), "%CE1%\\Notes");
+  EXPECT_EQ(xml.Install("OSVersionMin"), "");
+  EXPECT_EQ(xml.folders, (std::vector<std::string>{"%InstallDir%", "%CE11%"}));
+  ASSERT_EQ(xml.files.size(), 1u);
+  EXPECT_EQ(xml.files[0].folder + "|" + xml.files[0].name + "|" + xml.files[0].source,
+            "%InstallDir%|notes.exe|NOTES.001");
+  EXPECT_EQ(xml.files[0].flags, (std::vector<std::string>{"WarnIfSkip", "NoDateCheck"}));
+  ASSERT_EQ(xml.shortcuts.size(), 1u);
+  EXPECT_EQ(xml.shortcuts[0].folder + "|" + xml.shortcuts[0].name + "|" + xml.shortcuts[0].target,
+            "%CE11%|Notes.lnk|%InstallDir%\\notes.exe");
+  ASSERT_EQ(xml.keys.size(), 1u);
+  EXPECT_EQ(xml.keys[0].path, "HKLM\\Software\\Acme");
+  ASSERT_EQ(xml.keys[0].values.size(), 2u);
+  const SetupXmlValue& path = xml.keys[0].values[0];
+  const SetupXmlValue& runs = xml.keys[0].values[1];
+  EXPECT_EQ(path.name + "|" + path.value + "|" + path.datatype + "|" + std::to_string(path.translated),
+            "Path|%InstallDir%|string|1");
+  EXPECT_EQ(runs.name + "|" + runs.value + "|" + runs.datatype + "|" + std::to_string(runs.translated),
+            "Runs|3|integer|0");
+
+  const std::pair<const char*, const char*> bad[] = {
+      {"<wap-provisioningdoc><characteristic>", "not well-formed XML: XML_ERROR_MISMATCHED_ELEMENT on line 1"},
+      {"<provisioning/>", "its root element is <provisioning>, not <wap-provisioningdoc>"},
+      {"<wap-provisioningdoc>\n<characteristic/></wap-provisioningdoc>",
+       "<characteristic> without its type attribute on line 2"},
+      {"<wap-provisioningdoc><characteristic type=\"FileOperation\"><characteristic type=\"%CE2%\">\n"
+       "<characteristic type=\"a.dll\"><characteristic type=\"Extract\"><parm name=\"WarnIfSkip\"/>"
+       "</characteristic></characteristic></characteristic></characteristic></wap-provisioningdoc>",
+       "<characteristic type=\"Extract\"> of a.dll without a Source on line 2"},
+  };
+  for (const auto& [document, want] : bad) {
+    EXPECT_FALSE(ReadSetupXml(document, &xml, &reason)) << document;
+    EXPECT_EQ(reason, want);
+  }
 }

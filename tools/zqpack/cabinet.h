@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ce_setup.h"
+#include "setup_xml.h"
 
 struct CabinetInfo {
   std::string error;                   // what makes the CAB unusable, or ""
@@ -17,7 +18,8 @@ struct CabinetInfo {
   std::vector<std::string> fileNames;  // in the cabinet's order
   bool hasCeSetup = false;             // a ".000" file, read in full
   CeSetup ceSetup;                     // its contents, when hasCeSetup
-  bool hasSetupXml = false;            // a "_setup.xml" with a wap-provisioningdoc root
+  bool hasSetupXml = false;            // a "_setup.xml", read in full
+  SetupXml setupXml;                   // its contents, when hasSetupXml
 };
 
 // bytes: the whole CAB file.
