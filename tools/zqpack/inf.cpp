@@ -280,7 +280,7 @@ uint32_t Reader::Number(const std::string& text, const std::string& what, int li
     n = n * (hex ? 16 : 10) + d;
     ok = d >= 0 && n <= 0xFFFFFFFFu;
   }
-  if (!ok) Fail(line, what + " is \"" + text + "\", not a number (decimal, or hexadecimal after 0x)");
+  if (!ok) Fail(line, "not a number: " + what + " \"" + text + "\" (decimal, or hexadecimal after 0x)");
   return static_cast<uint32_t>(n);
 }
 
