@@ -81,7 +81,8 @@ struct Section {
 // The sections of the file; sections of the same name (any case) are one.
 std::vector<Section> SplitSections(const std::string& text) {
   std::vector<Section> sections;
-  Section* current = nullptr;
+  std::map<std::string, size_t> index;  // lower-case name: its place in sections
+  size_t current = std::string::npos;
   int number = 0;
   for (size_t at = 0; at < text.size();) {
     const size_t end = std::min(text.find('\n', at), text.size());
@@ -98,16 +99,11 @@ std::vector<Section> SplitSections(const std::string& text) {
     if (line[0] == '[') {
       const size_t close = line.find(']');
       const std::string name = Trim(line.substr(1, close == std::string::npos ? std::string::npos : close - 1));
-      current = nullptr;
-      for (Section& s : sections)
-        if (EqualIgnoringCase(s.name, name)) current = &s;
-      if (current == nullptr) {
-        sections.push_back({name, {}});
-        current = &sections.back();
-      }
+      current = index.emplace(Lower(name), sections.size()).first->second;
+      if (current == sections.size()) sections.push_back({name, {}});
       continue;
     }
-    if (current != nullptr) current->lines.push_back({number, line});  // lines before any section are ignored
+    if (current != std::string::npos) sections[current].lines.push_back({number, line});  // none before any section
   }
   return sections;
 }
@@ -262,6 +258,7 @@ std::string Reader::Expand(const std::string& text, int line, int depth) {
       if (depth > 8) Fail(line, "%" + name + "% refers to itself");
       out += Expand(found->second.fields[0], found->second.line, depth + 1);
     }
+    if (out.size() > kCeSetupMaxBytes) Fail(line, "a text longer than a .000 file can hold, once %names% are replaced");
   }
   return out;
 }
@@ -326,10 +323,10 @@ CabPlan Reader::Read(const std::string& stem) {
     Fail(Key("Version", "CESignature")->line, "CESignature is \"" + ceSignature + "\", not \"$Windows CE$\"");
   const std::string appName = Required("CEStrings", "AppName");
   const std::string installDir = Required("CEStrings", "InstallDir");
-  if (appName.size() > 40) Warn(Key("CEStrings", "AppName")->line, "AppName has more than 40 characters");
-  if (provider.size() > 30) Warn(Key("Version", "Provider")->line, "Provider has more than 30 characters");
   plan_.setup.appName = Ansi(appName, Key("CEStrings", "AppName")->line);
   plan_.setup.provider = Ansi(provider, Key("Version", "Provider")->line);
+  if (plan_.setup.appName.size() > 40) Warn(Key("CEStrings", "AppName")->line, "AppName has more than 40 characters");
+  if (plan_.setup.provider.size() > 30) Warn(Key("Version", "Provider")->line, "Provider has more than 30 characters");
   const int installDirLine = Key("CEStrings", "InstallDir")->line;
   installDir_ = Folder(installDir, installDirLine);
   plan_.installDir = Ansi(installDir_, installDirLine);
@@ -372,9 +369,12 @@ CabPlan Reader::Read(const std::string& stem) {
 void Reader::ReadDevice() {
   std::map<std::string, Value> device = Keys("CEDevice");
   CeSetup& s = plan_.setup;
-  if (device.count("processortype"))
-    s.architecture =
-        Number(Expand(device["processortype"].fields[0], 0), "ProcessorType", device["processortype"].line);
+  auto number = [&](const char* key, uint32_t* n) {
+    const auto found = device.find(Lower(key));
+    if (found != device.end())
+      *n = Number(Expand(found->second.fields[0], found->second.line), key, found->second.line);
+  };
+  number("ProcessorType", &s.architecture);
   std::vector<const Section*> lists = {Find("CEDevice")};
   if (!cpu_.empty()) lists.push_back(Find("CEDevice." + cpu_));
   for (const Section* section : lists)  // the tagged list adds to the untagged one
@@ -397,11 +397,8 @@ void Reader::ReadDevice() {
   };
   version("VersionMin", &s.leastVersion);
   version("VersionMax", &s.greatestVersion);
-  auto build = [&](const char* key, uint32_t* n) {
-    if (device.count(Lower(key))) *n = Number(Expand(device[Lower(key)].fields[0], 0), key, device[Lower(key)].line);
-  };
-  build("BuildMin", &s.leastBuild);
-  build("BuildMax", &s.greatestBuild);
+  number("BuildMin", &s.leastBuild);
+  number("BuildMax", &s.greatestBuild);
 }
 
 CabSource Reader::Source(const std::string& sourceName, int line) {
