@@ -3,6 +3,8 @@
 # the Application Manager can install, holding
 #   ZQDEMO.000  the setup information, written below to its layout
 #               (tools/zqpack/ce_setup.h describes it)
+#   _setup.xml  the same for Smartphone 2002 and 2003, which read only this
+#               provisioning document (tools/zqpack/setup_xml.h)
 #   ZQDEMO.001  cab-contents/readme.txt, installed as readme.txt into
 #               %CE1%\ZQ Demo (the Program Files folder of the device)
 #
@@ -70,16 +72,32 @@ write_setup() {
   le16 1; le16 1; le16 0; le32 0; le16 $((${#installed} + 1)); text "$installed"
 }
 
+write_setup_xml() {
+  printf '%s' '<wap-provisioningdoc><characteristic type="Install">' \
+    '<parm name="InstallPhase" value="install" />' \
+    "<parm name=\"OSVersionMin\" value=\"$least_major.$least_minor\" />" \
+    "<parm name=\"AppName\" value=\"$provider $app\" />" \
+    "<parm name=\"InstallDir\" value=\"${strings[0]}\\${strings[1]}\" translation=\"install\" />" \
+    '<parm name="NumDirs" value="1" /><parm name="NumFiles" value="1" /><parm name="NumRegKeys" value="0" />' \
+    '<parm name="NumRegVals" value="0" /><parm name="NumShortcuts" value="0" /></characteristic>' \
+    '<characteristic type="FileOperation"><characteristic type="%InstallDir%" translation="install">' \
+    '<characteristic type="MakeDir" />' \
+    "<characteristic type=\"$installed\" translation=\"install\"><characteristic type=\"Extract\">" \
+    '<parm name="Source" value="ZQDEMO.001" /></characteristic></characteristic></characteristic>' \
+    '</characteristic><characteristic type="Registry" /></wap-provisioningdoc>'
+}
+
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 write_setup >"$work/ZQDEMO.000"
 size=$(stat -c %s "$work/ZQDEMO.000")
 [ "$size" = "$end" ] || { echo "make-cab: ZQDEMO.000 has $size bytes, its header says $end" >&2; exit 1; }
+write_setup_xml >"$work/_setup.xml"
 cp "$here/cab-contents/readme.txt" "$work/ZQDEMO.001"
 (
     cd "$work"
-    TZ=UTC touch -d "$stamp" ZQDEMO.000 ZQDEMO.001
-    TZ=UTC gcab --create --zip --nopath "$work/out.cab" ZQDEMO.000 ZQDEMO.001
+    TZ=UTC touch -d "$stamp" ZQDEMO.000 _setup.xml ZQDEMO.001
+    TZ=UTC gcab --create --zip --nopath "$work/out.cab" ZQDEMO.000 _setup.xml ZQDEMO.001
 )
 mkdir -p "$(dirname "$out")"
 mv "$work/out.cab" "$out"
