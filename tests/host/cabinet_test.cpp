@@ -19,10 +19,34 @@ namespace {
 
 using Files = zqfixture::CabFiles;
 
-Files CeCab(const CeSetup& s = zqfixture::NotesSetup(), std::function<void(std::vector<uint8_t>&)> damage = nullptr) {
+// The _setup.xml of CeCab's cabinet, as CAB Wizard writes it (fewer counts).
+const std::string kNotesXml =
+    "<wap-provisioningdoc>\n<characteristic type=\"Install\">\n"
+    "<parm name=\"InstallPhase\" value=\"install\" />\n<parm name=\"OSVersionMin\" value=\"3.0\" />\n"
+    "<parm name=\"OSVersionMax\" value=\"4.21\" />\n<parm name=\"BuildNumberMax\" value=\"-536870912\" />\n"
+    "<parm name=\"AppName\" value=\"Acme Notes\" />\n"
+    "<parm name=\"InstallDir\" value=\"%CE1%\\Acme Notes\" translation=\"install\" />\n</characteristic>\n"
+    "<characteristic type=\"FileOperation\">\n<characteristic type=\"%InstallDir%\" translation=\"install\">\n"
+    "<characteristic type=\"MakeDir\" />\n"
+    "<characteristic type=\"notes.exe\" translation=\"install\"><characteristic type=\"Extract\">"
+    "<parm name=\"Source\" value=\"NOTES.001\" /></characteristic></characteristic>\n"
+    "<characteristic type=\"notes.txt\" translation=\"install\"><characteristic type=\"Extract\">"
+    "<parm name=\"Source\" value=\"NOTES.002\" /><parm name=\"NoOverwrite\" /></characteristic></characteristic>\n"
+    "</characteristic>\n</characteristic>\n<characteristic type=\"Registry\" />\n</wap-provisioningdoc>\n";
+
+// A cabinet with both forms of setup information; xml "" leaves _setup.xml out.
+Files CeCab(const CeSetup& s = zqfixture::NotesSetup(), std::function<void(std::vector<uint8_t>&)> damage = nullptr,
+            const std::string& xml = kNotesXml) {
   std::vector<uint8_t> setup = WriteCeSetup(s);
   if (damage) damage(setup);
-  return {{"NOTES.000", setup}, {"NOTES.001", zqfixture::RandomBytes(70000, 3)}, {"NOTES.002", Bytes("read me")}};
+  Files files = {
+      {"NOTES.000", setup}, {"NOTES.001", zqfixture::RandomBytes(70000, 3)}, {"NOTES.002", Bytes("read me")}};
+  if (!xml.empty()) files.insert(files.begin() + 1, {"_setup.xml", Bytes(xml)});
+  return files;
+}
+
+std::string Replaced(std::string s, const std::string& from, const std::string& to) {
+  return s.replace(s.find(from), from.size(), to);
 }
 
 // The sample product with DEMO.CAB made from files; returns Setup.ini.
@@ -70,7 +94,7 @@ TEST(Cabinets, CheckDecodesEveryFileAndReadsTheSetupInformation) {
        false,
        nullptr,
        "error",
-       "_setup.xml is damaged: not well-formed XML"},
+       "its _setup.xml is damaged: not well-formed XML"},
       {"damaged data block", CeCab(), true, [](std::vector<uint8_t>& c) { c[c.size() - 300] ^= 0x55; }, "error",
        "(in NOTES.001)"},
       {"cabinet cut short", CeCab(), false, [](std::vector<uint8_t>& c) { c.resize(c.size() - 100); }, "error",
@@ -103,6 +127,11 @@ TEST(Cabinets, CheckDecodesEveryFileAndReadsTheSetupInformation) {
          return r;
        }()),
        false, nullptr, "warning", "holds NOTES.002, which its setup information never names"},
+      {".000 without _setup.xml", CeCab(zqfixture::NotesSetup(), nullptr, ""), false, nullptr, "warning",
+       "has a .000 file but no _setup.xml: Smartphone 2002 and 2003 read only _setup.xml"},
+      {"_setup.xml extracts a file the cabinet lacks",
+       CeCab(zqfixture::NotesSetup(), nullptr, Replaced(kNotesXml, "NOTES.002", "NOTES.003")), false, nullptr,
+       "warning", "its _setup.xml extracts NOTES.003 (as %InstallDir%\\notes.txt), which the cabinet does not hold"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -125,31 +154,45 @@ TEST(Cabinets, CheckDecodesEveryFileAndReadsTheSetupInformation) {
   }
 }
 
-// Every field of a valid .000 comes back exactly, in the text of check -v,
-// in check --json, and in list --json of a setup built from it.
+// Every field of a valid .000 and every Install parm of its _setup.xml come
+// back exactly, in the text of check -v, in check --json, and in list --json
+// of a setup built from it.
 TEST(Cabinets, SetupInformationReadBackInCheckAndList) {
   TestFolder dir;
   const std::string ini = WriteProduct(dir, CeCab(), true);
   const RunResult text = dir.Run({"-q", "check", "-v", ini});
   EXPECT_EQ(text.out,
             "CAB DEMO.CAB\n"
-            "  setup info    .000 file\n"
+            "  setup info    .000 file and _setup.xml\n"
             "  application   Notes\n"
             "  provider      Acme\n"
             "  architecture  StrongARM (2577)\n"
             "  Windows CE    3.0 to 4.21\n"
             "  unsupported   HPC, POCKETPC\n"
             "  installs      %CE1%\\Acme Notes\\notes.exe (file 1)\n"
-            "                %CE1%\\Acme Notes\\notes.txt (file 2)\n")
+            "                %CE1%\\Acme Notes\\notes.txt (file 2)\n"
+            "  _setup.xml    InstallPhase = install\n"
+            "                OSVersionMin = 3.0\n"
+            "                OSVersionMax = 4.21\n"
+            "                BuildNumberMax = -536870912\n"
+            "                AppName = Acme Notes\n"
+            "                InstallDir = %CE1%\\Acme Notes\n"
+            "  extracts      %InstallDir%\\notes.exe (from NOTES.001)\n"
+            "                %InstallDir%\\notes.txt (from NOTES.002)\n")
       << Describe(text);
   const json checked = json::parse(dir.Run({"check", "--json", ini}).out)["cabinets"];
   EXPECT_EQ(checked, json::parse(R"([{"name": "DEMO.CAB", "error": null, "warnings": [],
-      "cabinetFiles": ["NOTES.000", "NOTES.001", "NOTES.002"], "setupXml": false,
+      "cabinetFiles": ["NOTES.000", "_setup.xml", "NOTES.001", "NOTES.002"], "setupXml": true,
       "ceSetup": {"application": "Notes", "provider": "Acme", "architecture": {"id": 2577, "name": "StrongARM"},
                   "ceVersion": {"least": "3.0", "greatest": "4.21", "range": "3.0 to 4.21"},
                   "unsupported": ["HPC", "POCKETPC"],
                   "installs": [{"number": 1, "folder": "%CE1%\\Acme Notes", "name": "notes.exe"},
-                               {"number": 2, "folder": "%CE1%\\Acme Notes", "name": "notes.txt"}]}}])"));
+                               {"number": 2, "folder": "%CE1%\\Acme Notes", "name": "notes.txt"}]},
+      "setupXmlContents": {"install": {"InstallPhase": "install", "OSVersionMin": "3.0", "OSVersionMax": "4.21",
+                                       "BuildNumberMax": "-536870912", "AppName": "Acme Notes",
+                                       "InstallDir": "%CE1%\\Acme Notes"},
+                           "extracts": [{"source": "NOTES.001", "folder": "%InstallDir%", "name": "notes.exe"},
+                                        {"source": "NOTES.002", "folder": "%InstallDir%", "name": "notes.txt"}]}}])"));
   const std::string setup = dir.Path("setup.exe");
   ASSERT_EQ(dir.Run({"-q", "build", ini, "-o", setup, "--stub", dir.Stub()}).exitCode, 0);
   const RunResult listed = dir.Run({"list", "--json", setup});

@@ -176,6 +176,17 @@ void CompareFiles(CabinetInfo* info) {
   }
 }
 
+// Each Extract source of _setup.xml against the cabinet's files (the device
+// looks them up without regard to case).
+void CompareExtracts(CabinetInfo* info) {
+  std::set<std::string> held;
+  for (const std::string& name : info->fileNames) held.insert(Lower(name));
+  for (const SetupXmlFile& f : info->setupXml.files)
+    if (held.count(Lower(f.source)) == 0)
+      info->warnings.push_back("its _setup.xml extracts " + f.source + " (as " + f.folder + "\\" + f.name +
+                               "), which the cabinet does not hold: the installation fails");
+}
+
 }  // namespace
 
 CabinetInfo InspectCabinet(const std::vector<uint8_t>& bytes) {
@@ -211,6 +222,15 @@ CabinetInfo InspectCabinet(const std::vector<uint8_t>& bytes) {
     info.warnings.push_back(
         "its setup information lists Smartphone among the unsupported platforms: the Application Manager does "
         "not install it on a Smartphone");
+  if (hasSetup && !hasXml)
+    info.warnings.push_back(
+        "has a .000 file but no _setup.xml: Smartphone 2002 and 2003 read only _setup.xml, so no Smartphone can "
+        "install it");
   if (hasSetup) CompareFiles(&info);
+  if (hasXml) CompareExtracts(&info);
   return info;
+}
+
+std::string CabinetErrorText(const CabinetInfo& info) {
+  return info.error + "; the Application Manager cannot install it";
 }

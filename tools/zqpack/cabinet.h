@@ -25,6 +25,9 @@ struct CabinetInfo {
 // bytes: the whole CAB file.
 CabinetInfo InspectCabinet(const std::vector<uint8_t>& bytes);
 
+// info.error and what it means for the Application Manager, as check says it.
+std::string CabinetErrorText(const CabinetInfo& info);
+
 // A CAB file of a Setup.ini or of a setup, by the name the setup gives it.
 struct CabinetReport {
   std::string name;
