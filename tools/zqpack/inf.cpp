@@ -595,6 +595,10 @@ std::string MemberStem(const std::string& name) {
 
 CabPlan ReadCabInf(const std::string& bytes, const std::string& name, const std::string& stem, const std::string& cpu) {
   std::string text = bytes.rfind("\xEF\xBB\xBF", 0) == 0 ? bytes.substr(3) : bytes;
+  const size_t zero = text.find('\0');  // no text of the .000 file can hold one
+  if (zero != std::string::npos)
+    throw ZqError(name + ":" + std::to_string(1 + std::count(text.begin(), text.begin() + zero, '\n')) +
+                  ": a zero byte (a UTF-16 .inf? save it as UTF-8)");
   for (size_t at = 0; at < text.size();)
     if (!NextUtf8(text, &at)) {
       text = Windows1252ToUtf8(text);
