@@ -8,7 +8,6 @@
 
 #include "bytes.h"
 #include "errors.h"
-#include "ini.h"
 
 namespace {
 
@@ -59,6 +58,9 @@ std::string Lower(std::string s) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   return s;
 }
+
+// Sections, keys and file names are compared as Windows compares them.
+bool EqualIgnoringCase(const std::string& a, const std::string& b) { return Lower(a) == Lower(b); }
 
 std::string Trim(const std::string& s) {
   const size_t first = s.find_first_not_of(" \t\r");
