@@ -2,7 +2,8 @@
 // libmspack and every file in it decoded (a damaged block, a wrong block
 // checksum or a cut cabinet is an error), then its Windows CE setup
 // information read: the ".000" file (ce_setup.h) and/or a "_setup.xml"
-// provisioning document.
+// provisioning document (setup_xml.h).  Smartphone 2002 and 2003 read only
+// the latter, so a cabinet with a ".000" file alone is one they refuse.
 #pragma once
 #include <stdint.h>
 
