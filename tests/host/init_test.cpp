@@ -1,6 +1,7 @@
 // zqpack init: the example is complete (check finds only its CAB file
-// missing, then nothing; build packs it), a product name gives the CAB and
-// folder names, a name Setup.ini cannot carry is refused, no file is replaced.
+// missing; cab makes it from the example's .inf; then check finds nothing and
+// build packs it), a product name gives the CAB and folder names, a name
+// Setup.ini cannot carry is refused, no file is replaced.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -33,7 +34,9 @@ TEST(Init, ExampleIsCheckedCleanOnceItsCabIsThereAndBuilds) {
     const RunResult withoutCab = dir.Run({"check", ini});
     EXPECT_EQ(withoutCab.exitCode, 1);
     EXPECT_EQ(Lines(withoutCab.out).size(), 2u) << "only the CAB file is missing: " << Describe(withoutCab);
-    dir.Write("product/" + row.cab, zqfixture::SampleEntries().back().contents);  // a Windows CE install cabinet
+    const std::string inf = dir.Path("product/" + row.cab.substr(0, row.cab.size() - 4) + ".inf");
+    const RunResult made = dir.Run({"cab", inf});  // the example's Windows CE install cabinet
+    ASSERT_EQ(made.exitCode, 0) << Describe(made);
     EXPECT_EQ(dir.Run({"check", ini}).out, ini + ": 0 errors, 0 warnings\n");
     const RunResult built = dir.Run({"-q", "build", ini, "--stub", dir.Stub(), "-o", dir.Path("setup.exe")});
     ASSERT_EQ(built.exitCode, 0) << Describe(built);
