@@ -1,4 +1,4 @@
-#include "payload/checksum.h"
+#include "format/checksum.h"
 
 #include <string.h>
 #include <zlib.h>

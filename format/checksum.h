@@ -6,7 +6,8 @@
 #include <stdint.h>
 #include <string.h>
 
-#include "payload/format.h"
+#include "format/format.h"
+#include "format/pe.h"
 
 // Feeding a range in parts, each call starting from the previous result,
 // gives the same value as one call over the whole range.  Start with
@@ -25,35 +26,18 @@ struct SignedFields {
 constexpr uint32_t kCheckSumBytes = 4;
 constexpr uint32_t kCertEntryBytes = 8;
 
-// Finds the fields from e_lfanew (at 0x3C) in the kStubBytes bytes of
-// `stub`: "PE\0\0" there, a PE32 or PE32+ optional header with at least five
-// data directories, everything inside the program proper.  False when the
-// header cannot be parsed that way.  Inline: in the program proper its one
-// caller is ComputeStubChecksumInPlace, and a call costs bytes it has not.
-//
-// PE fields are little-endian, read from memory as the format's records are.
-inline uint32_t SignedFieldLe32(const uint8_t* p) {
-  uint32_t value;
-  memcpy(&value, p, sizeof value);
-  return value;
-}
-
+// Finds the fields in the kStubBytes bytes of `stub`: PE32 or PE32+ headers
+// with at least five data directories, everything inside the program
+// proper.  False when the headers cannot be read that way.  Inline: in the
+// program proper its one caller is ComputeStubChecksumInPlace, and a call
+// costs bytes it has not.
 inline bool FindSignedFields(const uint8_t* stub, SignedFields* fields) {
-  constexpr uint32_t kPeSignature = 0x00004550;   // "PE\0\0"
-  constexpr uint32_t kOptionalHeaderAt = 4 + 20;  // behind "PE\0\0" and the file header
+  // The larger PE32+ optional header up to the end of directory 4.
   constexpr uint32_t kPe32PlusDirsEnd = 112 + 5 * 8;
-  const uint32_t pe = SignedFieldLe32(stub + 0x3C);
-  if (pe > kStubBytes - kOptionalHeaderAt - kPe32PlusDirsEnd || SignedFieldLe32(stub + pe) != kPeSignature)
-    return false;
-  const uint32_t optional = pe + kOptionalHeaderAt;
-  const uint32_t magic = stub[optional] | stub[optional + 1] << 8;
-  // The data directories follow NumberOfRvaAndSizes: 96 bytes into a PE32
-  // optional header, 112 into a PE32+ one (its ImageBase and stack and heap
-  // sizes are 8 bytes wide).
-  const uint32_t directories = optional + (magic == 0x20B ? 112 : 96);
-  if ((magic != 0x10B && magic != 0x20B) || SignedFieldLe32(stub + directories - 4) < 5) return false;
-  fields->CheckSumAt = optional + 64;
-  fields->CertTableAt = directories + 4 * 8;
+  PeHeaders h;
+  if (!FindPeHeaders(stub, kStubBytes, kPe32PlusDirsEnd, &h) || PeLe32(stub + h.directories - 4) < 5) return false;
+  fields->CheckSumAt = h.optional + 64;
+  fields->CertTableAt = h.directories + 4 * 8;
   return true;
 }
 

@@ -2,13 +2,13 @@
 
 #include <zlib.h>
 
-#include "app/errors.h"
-#include "app/paths.h"
-#include "app/state.h"
-#include "payload/checksum.h"
-#include "payload/percent.h"
+#include "base/errors.h"
+#include "base/paths.h"
+#include "base/state.h"
+#include "format/checksum.h"
+#include "format/percent.h"
+#include "format/validity.h"
 #include "payload/progress.h"
-#include "payload/validity.h"
 #include "resources/resource.h"
 
 void InitRunResources(RunResources* run) {

@@ -25,9 +25,9 @@
 #include "errors.h"
 #include "fileio.h"
 #include "fixture.h"
-#include "payload/checksum.h"
-#include "payload/filename.h"
-#include "payload/limits.h"
+#include "format/checksum.h"
+#include "format/filename.h"
+#include "format/limits.h"
 #include "setup_reader.h"
 
 namespace fs = std::filesystem;

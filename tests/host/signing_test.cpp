@@ -5,7 +5,7 @@
 #include <filesystem>
 
 #include "bytes.h"
-#include "payload/checksum.h"
+#include "format/checksum.h"
 #include "support.h"
 
 namespace fs = std::filesystem;

@@ -4,7 +4,7 @@
 
 #include "errors.h"
 #include "fileio.h"
-#include "payload/format.h"
+#include "format/format.h"
 #include "setup_writer.h"
 
 bool IsKnownArch(const std::string& arch) {

@@ -25,8 +25,8 @@
 
 #include "drive.h"
 #include "errors.h"
-#include "mitigations.h"
-#include "payload/format.h"
+#include "format/format.h"
+#include "format/pe_layout.h"
 #include "resources/resource.h"
 #include "setup_reader.h"
 

@@ -9,8 +9,8 @@
 
 #include "bytes.h"
 #include "errors.h"
-#include "payload/checksum.h"
-#include "payload/validity.h"
+#include "format/checksum.h"
+#include "format/validity.h"
 
 namespace fs = std::filesystem;
 

@@ -6,8 +6,8 @@
 #include "deflater.h"
 #include "errors.h"
 #include "fileio.h"
-#include "payload/checksum.h"
-#include "payload/filename.h"
+#include "format/checksum.h"
+#include "format/filename.h"
 
 static constexpr size_t kReadChunkBytes = 1u << 20;
 static constexpr uint64_t kMax32 = 0xFFFFFFFFu;
