@@ -74,7 +74,7 @@ function(zq_link_program target)
   target_link_options(${target} PRIVATE -nostdlib -nostartfiles -s -mwindows
       -Wl,-e,${ZQ_ENTRY} -Wl,--gc-sections -Wl,--file-alignment,512
       -Wl,--enable-reloc-section -Wl,--dynamicbase -Wl,--nxcompat -Wl,--disable-tsaware
-      -Wl,--no-insert-timestamp ${ZQ_ARCH_LINK} ${ARGN})
+      ${ZQ_ARCH_LINK} ${ARGN})
   # Order matters for static archives: our modules, zlib, then the system.
   target_link_libraries(${target} PRIVATE zqcore zqformat zqzlib kernel32 user32 gdi32 advapi32 gcc)
 endfunction()
