@@ -26,33 +26,34 @@ struct SignedFields {
 constexpr uint32_t kCheckSumBytes = 4;
 constexpr uint32_t kCertEntryBytes = 8;
 
-// Finds the fields in the kStubBytes bytes of `stub`: PE32 or PE32+ headers
+// Finds the fields in the kProgramBytes bytes of `program`: PE32 or PE32+ headers
 // with at least five data directories, everything inside the program
 // proper.  False when the headers cannot be read that way.  Inline: in the
 // program proper its one caller is ComputeStubChecksumInPlace, and a call
 // costs bytes it has not.
-inline bool FindSignedFields(const uint8_t* stub, SignedFields* fields) {
+inline bool FindSignedFields(const uint8_t* program, SignedFields* fields) {
   // The larger PE32+ optional header up to the end of directory 4.
   constexpr uint32_t kPe32PlusDirsEnd = 112 + 5 * 8;
   PeHeaders h;
-  if (!FindPeHeaders(stub, kStubBytes, kPe32PlusDirsEnd, &h) || PeLe32(stub + h.directories - 4) < 5) return false;
+  if (!FindPeHeaders(program, kProgramBytes, kPe32PlusDirsEnd, &h) || PeLe32(program + h.directories - 4) < 5)
+    return false;
   fields->CheckSumAt = h.optional + 64;
   fields->CertTableAt = h.directories + 4 * 8;
   return true;
 }
 
-// StubChecksum: the PayloadChecksum of the kStubBytes bytes of a program
+// StubChecksum: the PayloadChecksum of the kProgramBytes bytes of a program
 // proper with the fields above counted as zeros, so that signing leaves it
 // unchanged.  A header that cannot be parsed leaves every byte counted as it
 // is.  The build clears both fields in the programs proper: for them this is
 // the plain PayloadChecksum over every byte that other packers compute.
-// `stub` is a scratch copy (the program's work buffer): the fields are
+// `program` is a scratch copy (the program's work buffer): the fields are
 // cleared in it.  Tools that keep their copy use ComputeStubChecksum.
-uint32_t ComputeStubChecksumInPlace(uint8_t* stub);
+uint32_t ComputeStubChecksumInPlace(uint8_t* program);
 
-inline uint32_t ComputeStubChecksum(const uint8_t* stub) {
-  uint8_t copy[kStubBytes];
-  memcpy(copy, stub, kStubBytes);
+inline uint32_t ComputeStubChecksum(const uint8_t* program) {
+  uint8_t copy[kProgramBytes];
+  memcpy(copy, program, kProgramBytes);
   return ComputeStubChecksumInPlace(copy);
 }
 

@@ -32,7 +32,7 @@ struct PeHeaders {
 // Finds the headers from e_lfanew (at 0x3C) in the `bytes` bytes of `image`:
 // "PE\0\0" there and a PE32 or PE32+ optional header whose first
 // `optionalBytes` lie inside the image.  False when it cannot be read that
-// way.  Inline: the program proper's one caller is its stub checksum, and a
+// way.  Inline: the program proper's one caller is its StubChecksum, and a
 // call costs bytes it has not.
 inline bool FindPeHeaders(const uint8_t* image, size_t bytes, uint32_t optionalBytes, PeHeaders* headers) {
   constexpr uint32_t kPeSignature = 0x00004550;  // "PE\0\0"

@@ -102,7 +102,7 @@ static bool CheckHeaderAndTable(RunResources* run, PayloadHeader* header) {
   if (const MessageId found = CheckFileSize(GetFileSize(run->OwnFile, nullptr)); found != kPayloadValid)
     return RecordCorruption(found);
   if (!AllocateOrFail(&run->WorkBuffer, kWorkBufferBytes)) return false;
-  if (!ReadExactly(run->OwnFile, run->WorkBuffer, kStubBytes) ||
+  if (!ReadExactly(run->OwnFile, run->WorkBuffer, kProgramBytes) ||
       !ReadExactly(run->OwnFile, header, sizeof *header))
     return RecordFailure(MSG_READ_INSTALLER, GetLastError());
   // The count is checked here, before the table is allocated: a negative

@@ -24,7 +24,7 @@ struct ProgramMitigations {
   // Randomised: a dynamic base with a readable, non-empty relocation table.
   bool Aslr() const { return Has(kDynamicBase) && relocationBytes != 0 && relocationsReadable; }
 };
-ProgramMitigations ReadMitigations(const std::vector<uint8_t>& stub);
+ProgramMitigations ReadMitigations(const std::vector<uint8_t>& program);
 
 // One line for people: "ASLR with relocations (864 bytes), NX, no SEH";
 // "no ASLR, NX, SEH not excluded" for a program proper built before.

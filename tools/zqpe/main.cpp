@@ -2,7 +2,7 @@
 // through the project's one PE reader.  A host program that the Windows
 // trees build with the host's compiler.
 //
-//   zqpe pad IMAGE OUT ARCH   checks that IMAGE fits the kStubBytes of the
+//   zqpe pad IMAGE OUT ARCH   checks that IMAGE fits the kProgramBytes of the
 //                             program proper and writes it to OUT padded
 //                             with zero bytes to exactly that length
 //   zqpe sections IMAGE       one line for the headers and one per section:
@@ -42,13 +42,13 @@ int Pad(const char* imagePath, const std::string& outPath, const char* arch) {
     fprintf(stderr, "error: cannot read %s\n", imagePath);
     return 1;
   }
-  printf("program proper (%s): %zu of %u bytes used\n", arch, image.size(), kStubBytes);
-  if (image.size() > kStubBytes) {
+  printf("program proper (%s): %zu of %u bytes used\n", arch, image.size(), kProgramBytes);
+  if (image.size() > kProgramBytes) {
     fprintf(stderr, "error: the program proper (%s) is %zu bytes, over the %u of the payload format\n", arch,
-            image.size(), kStubBytes);
+            image.size(), kProgramBytes);
     return 1;
   }
-  image.resize(kStubBytes);
+  image.resize(kProgramBytes);
   SignedFields fields;
   if (!FindSignedFields(image.data(), &fields)) {
     fprintf(stderr, "error: the program proper (%s): no PE32 or PE32+ headers with five data directories\n", arch);
