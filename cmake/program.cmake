@@ -80,8 +80,8 @@ function(zq_link_program target)
 endfunction()
 
 # zqpe (tools/zqpe), a host program built with the host's compiler: it
-# checks that the linked image fits, pads it to exactly kProgramBytes into out/
-# and says how many bytes it uses; the benchmark measures the image's
+# checks that the linked image fits, pads it to exactly kProgramBytes into
+# out/ and says how many bytes it uses; the benchmark measures the image's
 # sections with it.
 find_program(ZQ_HOST_CXX NAMES c++ g++ REQUIRED DOC "the host's C++ compiler, for zqpe")
 set(ZQ_PE_TOOL ${CMAKE_BINARY_DIR}/zqpe)
