@@ -96,6 +96,7 @@ add_custom_target(zqpe_host DEPENDS ${ZQ_PE_TOOL})
 set(ZQ_MAP "${CMAKE_BINARY_DIR}/zqstub-${ZQ_ARCH}.map")
 zq_link_program(zqstub -Wl,-Map,${ZQ_MAP})
 add_dependencies(zqstub zqpe_host)
+set_property(TARGET zqstub APPEND PROPERTY LINK_DEPENDS ${ZQ_PE_TOOL})  # a new zqpe pads again
 add_custom_command(TARGET zqstub POST_BUILD
     COMMAND ${ZQ_PE_TOOL} pad $<TARGET_FILE:zqstub> ${ZQ_OUT}/zqstub-${ZQ_ARCH}.exe ${ZQ_ARCH}
     VERBATIM)
