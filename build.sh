@@ -44,6 +44,10 @@ build() {
 }
 
 package() {
+  # The archives' time stamps: the commit's time, so that the same commit
+  # packs the same bytes (a source tree without git brings its own).
+  SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$ROOT" log -1 --format=%ct 2>/dev/null || date +%s)}
+  export SOURCE_DATE_EPOCH
   build
   rm -rf build/host/package out/zqpack_*.deb out/zqpack-*-win64.zip
   cpack --config build/host/CPackConfig.cmake -B build/host/package >build/package.log 2>&1 || {

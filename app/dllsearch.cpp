@@ -1,7 +1,7 @@
 #include "app/dllsearch.h"
 
-#include "app/paths.h"
-#include "app/state.h"
+#include "base/paths.h"
+#include "base/state.h"
 
 void LimitDllSearch() {
   // SetDefaultDllDirectories is missing before Windows 7 with KB2533623, so

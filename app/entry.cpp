@@ -1,10 +1,10 @@
 // The program's entry: no C runtime start-up, one exit path.
 #include <windows.h>
 
-#include "app/errors.h"
-#include "app/state.h"
-#include "app/startup.h"
 #include "app/dllsearch.h"
+#include "app/startup.h"
+#include "base/errors.h"
+#include "base/state.h"
 #include "payload/extract.h"
 #include "wizard/wizard.h"
 

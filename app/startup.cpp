@@ -1,9 +1,9 @@
 #include "app/startup.h"
 
-#include "app/errors.h"
-#include "app/paths.h"
-#include "app/state.h"
 #include "app/dllsearch.h"
+#include "base/errors.h"
+#include "base/paths.h"
+#include "base/state.h"
 
 void FormatWorkspaceName(char* dest, DWORD tickCount) {
   wsprintfA(dest, Texts[TXT_WORKSPACE_FMT], tickCount & 0xFFFF);

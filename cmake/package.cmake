@@ -3,6 +3,9 @@
 # Windows trees first), its manual page, the license as the copyright file
 # and setup-ini.md.  'bash build.sh package' runs cpack and copies the .deb
 # into out/; tests/package installs it into a scratch root and uses it.
+# CPack dates every file and member of the package SOURCE_DATE_EPOCH, which
+# build.sh sets to the commit's time: the same commit, the same bytes.
+
 # zqpack run's Windows helpers, built in the Windows trees: the GUI driver
 # and the stand-in Application Manager (64-bit, for setups of both
 # architectures), the driver's probe of each architecture, and the 32-bit

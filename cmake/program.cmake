@@ -44,8 +44,7 @@ set_source_files_properties(${ZLIB_SOURCE_DIR}/inffast.c PROPERTIES COMPILE_OPTI
 
 # Every module of the program but its entry: module tests link them too.
 add_library(zqcore STATIC
-    ${ZQ_SHARED_SOURCES}
-    app/state.cpp app/errors.cpp app/paths.cpp app/dllsearch.cpp app/startup.cpp
+    base/state.cpp base/errors.cpp base/paths.cpp app/dllsearch.cpp app/startup.cpp
     payload/extract.cpp payload/progress.cpp
     handoff/settings.cpp handoff/handoff.cpp
     wizard/wizard.cpp wizard/license.cpp wizard/pagestyle.cpp
@@ -53,10 +52,10 @@ add_library(zqcore STATIC
 target_include_directories(zqcore PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_definitions(zqcore PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
 target_compile_options(zqcore PRIVATE ${ZQ_SIZE_FLAGS} -Wall -Wextra)
-target_link_libraries(zqcore PUBLIC zqzlib)
+target_link_libraries(zqcore PUBLIC zqformat zqzlib)
 # With -fdata-sections, mingw's GCC puts zero-initialised globals into .data$
 # sections that take file space; the state buffers (about 6 KB) belong in .bss.
-set_source_files_properties(app/state.cpp PROPERTIES COMPILE_OPTIONS -fno-data-sections)
+set_source_files_properties(base/state.cpp PROPERTIES COMPILE_OPTIONS -fno-data-sections)
 
 # The entry, the runtime routines and the resources: compiled once for the
 # program proper and for its second link below.
@@ -75,16 +74,31 @@ function(zq_link_program target)
   target_link_options(${target} PRIVATE -nostdlib -nostartfiles -s -mwindows
       -Wl,-e,${ZQ_ENTRY} -Wl,--gc-sections -Wl,--file-alignment,512
       -Wl,--enable-reloc-section -Wl,--dynamicbase -Wl,--nxcompat -Wl,--disable-tsaware
-      -Wl,--no-insert-timestamp ${ZQ_ARCH_LINK} ${ARGN})
+      ${ZQ_ARCH_LINK} ${ARGN})
   # Order matters for static archives: our modules, zlib, then the system.
-  target_link_libraries(${target} PRIVATE zqcore zqzlib kernel32 user32 gdi32 advapi32 gcc)
+  target_link_libraries(${target} PRIVATE zqcore zqformat zqzlib kernel32 user32 gdi32 advapi32 gcc)
 endfunction()
+
+# zqpe (tools/zqpe), a host program built with the host's compiler: it
+# checks that the linked image fits, pads it to exactly kProgramBytes into
+# out/ and says how many bytes it uses; the benchmark measures the image's
+# sections with it.
+find_program(ZQ_HOST_CXX NAMES c++ g++ REQUIRED DOC "the host's C++ compiler, for zqpe")
+set(ZQ_PE_TOOL ${CMAKE_BINARY_DIR}/zqpe)
+set(ZQ_PE_SOURCES ${CMAKE_SOURCE_DIR}/tools/zqpe/main.cpp ${CMAKE_SOURCE_DIR}/format/pe_layout.cpp)
+add_custom_command(OUTPUT ${ZQ_PE_TOOL}
+    COMMAND ${ZQ_HOST_CXX} -std=c++17 -O2 -Wall -Wextra -I${CMAKE_SOURCE_DIR} -o ${ZQ_PE_TOOL} ${ZQ_PE_SOURCES}
+    DEPENDS ${ZQ_PE_SOURCES} ${CMAKE_SOURCE_DIR}/format/pe.h ${CMAKE_SOURCE_DIR}/format/pe_layout.h
+            ${CMAKE_SOURCE_DIR}/format/checksum.h ${CMAKE_SOURCE_DIR}/format/format.h
+    COMMENT "zqpe: the host's reader of the linked image")
+add_custom_target(zqpe_host DEPENDS ${ZQ_PE_TOOL})
 
 set(ZQ_MAP "${CMAKE_BINARY_DIR}/zqstub-${ZQ_ARCH}.map")
 zq_link_program(zqstub -Wl,-Map,${ZQ_MAP})
+add_dependencies(zqstub zqpe_host)
+set_property(TARGET zqstub APPEND PROPERTY LINK_DEPENDS ${ZQ_PE_TOOL})  # a new zqpe pads again
 add_custom_command(TARGET zqstub POST_BUILD
-    COMMAND sh ${CMAKE_SOURCE_DIR}/cmake/pad-stub.sh $<TARGET_FILE:zqstub>
-            ${ZQ_OUT}/zqstub-${ZQ_ARCH}.exe ${ZQ_ARCH}
+    COMMAND ${ZQ_PE_TOOL} pad $<TARGET_FILE:zqstub> ${ZQ_OUT}/zqstub-${ZQ_ARCH}.exe ${ZQ_ARCH}
     VERBATIM)
 
 # The same program linked for another base, for the host test that proves

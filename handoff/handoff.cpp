@@ -2,10 +2,10 @@
 
 #include <windows.h>
 
-#include "app/errors.h"
-#include "app/paths.h"
-#include "app/state.h"
-#include "handoff/cablist.h"
+#include "base/errors.h"
+#include "base/paths.h"
+#include "base/state.h"
+#include "format/cablist.h"
 #include "handoff/settings.h"
 
 // Copies a Workspace file onto the install folder, then deletes the source

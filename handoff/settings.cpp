@@ -2,10 +2,10 @@
 
 #include <windows.h>
 
-#include "app/messages.h"
-#include "app/paths.h"
-#include "app/state.h"
-#include "payload/filename.h"
+#include "base/paths.h"
+#include "base/state.h"
+#include "format/filename.h"
+#include "format/messages.h"
 
 void ReadSetupValue(const char* section, const char* key, char* dest, int capacity) {
   // The profile reader ignores letter case in file names like the file

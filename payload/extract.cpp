@@ -2,13 +2,13 @@
 
 #include <zlib.h>
 
-#include "app/errors.h"
-#include "app/paths.h"
-#include "app/state.h"
-#include "payload/checksum.h"
-#include "payload/percent.h"
+#include "base/errors.h"
+#include "base/paths.h"
+#include "base/state.h"
+#include "format/checksum.h"
+#include "format/percent.h"
+#include "format/validity.h"
 #include "payload/progress.h"
-#include "payload/validity.h"
 #include "resources/resource.h"
 
 void InitRunResources(RunResources* run) {
@@ -102,7 +102,7 @@ static bool CheckHeaderAndTable(RunResources* run, PayloadHeader* header) {
   if (const MessageId found = CheckFileSize(GetFileSize(run->OwnFile, nullptr)); found != kPayloadValid)
     return RecordCorruption(found);
   if (!AllocateOrFail(&run->WorkBuffer, kWorkBufferBytes)) return false;
-  if (!ReadExactly(run->OwnFile, run->WorkBuffer, kStubBytes) ||
+  if (!ReadExactly(run->OwnFile, run->WorkBuffer, kProgramBytes) ||
       !ReadExactly(run->OwnFile, header, sizeof *header))
     return RecordFailure(MSG_READ_INSTALLER, GetLastError());
   // The count is checked here, before the table is allocated: a negative

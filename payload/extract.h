@@ -5,7 +5,7 @@
 #include <windows.h>
 #include <zlib.h>
 
-#include "payload/format.h"
+#include "format/format.h"
 
 // What the entry owns while start-up and extraction run.  Everything starts
 // invalid or null; ReleaseRunResources frees exactly what exists and may run

@@ -1,7 +1,7 @@
-#include "app/messages.h"
+#include "format/messages.h"
 #include "resources/resource.h"
-#include "wizard/pagestyle.h"
 #include "wizard/pages.h"
+#include "wizard/pagestyle.h"
 
 // The header page exists once per run; its objects live here until
 // WM_DESTROY deletes them.

@@ -2,7 +2,7 @@
 
 #include <richedit.h>
 
-#include "app/messages.h"
+#include "format/messages.h"
 
 DWORD CALLBACK LicenseStreamCallback(DWORD_PTR cookie, LPBYTE buffer, LONG requested, LONG* got) {
   DWORD read = 0;

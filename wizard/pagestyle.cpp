@@ -1,7 +1,7 @@
 #include "wizard/pagestyle.h"
 
-#include "app/messages.h"
-#include "app/state.h"
+#include "base/state.h"
+#include "format/messages.h"
 #include "handoff/settings.h"
 
 static const COLORREF kWhite = RGB(255, 255, 255);

@@ -1,8 +1,8 @@
-#include "app/messages.h"
-#include "app/state.h"
+#include "base/state.h"
+#include "format/messages.h"
 #include "resources/resource.h"
-#include "wizard/pagestyle.h"
 #include "wizard/pages.h"
+#include "wizard/pagestyle.h"
 
 // The Welcome page exists once per run; its objects live here until
 // WM_DESTROY deletes them.

@@ -1,9 +1,9 @@
 #include "wizard/wizard.h"
 
-#include "app/messages.h"
-#include "app/paths.h"
-#include "app/state.h"
-#include "handoff/cablist.h"
+#include "base/paths.h"
+#include "base/state.h"
+#include "format/cablist.h"
+#include "format/messages.h"
 #include "handoff/handoff.h"
 #include "handoff/settings.h"
 #include "resources/resource.h"

@@ -25,9 +25,9 @@
 #include "errors.h"
 #include "fileio.h"
 #include "fixture.h"
-#include "payload/checksum.h"
-#include "payload/filename.h"
-#include "payload/limits.h"
+#include "format/checksum.h"
+#include "format/filename.h"
+#include "format/limits.h"
 #include "setup_reader.h"
 
 namespace fs = std::filesystem;
@@ -93,10 +93,10 @@ std::vector<uint8_t> InflateStream(const std::vector<uint8_t>& file, const Paylo
 
 std::vector<uint8_t> BuildSetup(const uint8_t* data, size_t size) {
   const uint8_t flags = data[0];
-  std::vector<uint8_t> file = zqfixture::FillerStub();
+  std::vector<uint8_t> file = zqfixture::FillerProgram();
   file.insert(file.end(), data + 1, data + size);
   if (file.size() < kTableOffset) return file;
-  PayloadHeader h = DecodeHeader(&file[kStubBytes]);
+  PayloadHeader h = DecodeHeader(&file[kProgramBytes]);
   const size_t tableEnd = TableEnd(file, h);
   if (flags & kDeflateBody) {
     std::vector<uint8_t> body(file.begin() + static_cast<long>(tableEnd), file.end());
@@ -117,7 +117,7 @@ std::vector<uint8_t> BuildSetup(const uint8_t* data, size_t size) {
     const std::vector<uint8_t> inflated = InflateStream(file, h);
     h.DataChecksum = PayloadChecksum(kPayloadSignature, inflated.data(), inflated.size());
   }
-  EncodeHeader(h, &file[kStubBytes]);
+  EncodeHeader(h, &file[kProgramBytes]);
   return file;
 }
 
@@ -125,17 +125,17 @@ std::vector<uint8_t> BuildSetup(const uint8_t* data, size_t size) {
 // fields signing rewrites lie inside it and apart, and they are the only
 // bytes StubChecksum leaves out.
 void CheckStubChecksum(const uint8_t* data, size_t size) {
-  std::vector<uint8_t> stub(kStubBytes);
-  memcpy(stub.data(), data, std::min<size_t>(size, kStubBytes));
+  std::vector<uint8_t> stub(kProgramBytes);
+  memcpy(stub.data(), data, std::min<size_t>(size, kProgramBytes));
   std::vector<uint8_t> cleared = stub;
   SignedFields f{};
   if (FindSignedFields(stub.data(), &f)) {
-    FUZZ_EXPECT(f.CheckSumAt + kCheckSumBytes <= f.CertTableAt && f.CertTableAt + kCertEntryBytes <= kStubBytes,
+    FUZZ_EXPECT(f.CheckSumAt + kCheckSumBytes <= f.CertTableAt && f.CertTableAt + kCertEntryBytes <= kProgramBytes,
                 std::to_string(f.CheckSumAt) + ", " + std::to_string(f.CertTableAt));
     std::fill_n(&cleared[f.CheckSumAt], kCheckSumBytes, 0);
     std::fill_n(&cleared[f.CertTableAt], kCertEntryBytes, 0);
   }
-  FUZZ_EXPECT(ComputeStubChecksum(stub.data()) == PayloadChecksum(kPayloadSignature, cleared.data(), kStubBytes),
+  FUZZ_EXPECT(ComputeStubChecksum(stub.data()) == PayloadChecksum(kPayloadSignature, cleared.data(), kProgramBytes),
               "the stub checksum leaves out other bytes than the signed fields");
 }
 

@@ -1,16 +1,16 @@
 // The pure rules the program and zqpack share: the payload checksum, the
 // reader's limits, the plain-file-name rule and the split of CabFiles.
-#include "payload/limits.h"
+#include "format/limits.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
 #include "fixture.h"
-#include "handoff/cablist.h"
-#include "payload/checksum.h"
-#include "payload/filename.h"
-#include "payload/percent.h"
+#include "format/cablist.h"
+#include "format/checksum.h"
+#include "format/filename.h"
+#include "format/percent.h"
 
 TEST(PayloadChecksum, IsAdlerFromTheSignatureInOneCallOrInParts) {
   EXPECT_EQ(PayloadChecksum(0x0049515A, "abc", 3), 0xF6A15280u);  // the worked example

@@ -5,7 +5,7 @@
 #include <filesystem>
 
 #include "bytes.h"
-#include "payload/checksum.h"
+#include "format/checksum.h"
 #include "support.h"
 
 namespace fs = std::filesystem;
@@ -18,8 +18,8 @@ uint32_t PlainChecksum(const std::vector<uint8_t>& stub) {
 
 // A program proper's header as a linker lays it down around filler bytes:
 // e_lfanew, "PE\0\0", an optional header of `magic` with 16 data directories.
-std::vector<uint8_t> PeStub(uint16_t magic, uint32_t pe) {
-  std::vector<uint8_t> stub = zqfixture::FillerStub();
+std::vector<uint8_t> PeProgram(uint16_t magic, uint32_t pe) {
+  std::vector<uint8_t> stub = zqfixture::FillerProgram();
   PutLe32(&stub[0x3C], pe);
   PutLe32(&stub[pe], 0x00004550);
   PutLe16(&stub[pe + 24], magic);
@@ -38,11 +38,11 @@ TEST(StubChecksum, FindsTheSignedFieldsInsideTheProgramProperOnly) {
     uint32_t pe, checkSumAt, certTableAt;  // certTableAt 0: not found
   } rows[] = {{0x10B, 0x80, 0x80 + 88, 0x80 + 152},
               {0x20B, 0x80, 0x80 + 88, 0x80 + 168},
-              {0x20B, kStubBytes - 176, kStubBytes - 88, kStubBytes - 8},  // the last e_lfanew that fits
-              {0x20B, kStubBytes - 175, 0, 0},
+              {0x20B, kProgramBytes - 176, kProgramBytes - 88, kProgramBytes - 8},  // the last e_lfanew that fits
+              {0x20B, kProgramBytes - 175, 0, 0},
               {0x107, 0x80, 0, 0}};  // a ROM image's magic
   for (const auto& row : rows) {
-    std::vector<uint8_t> stub = PeStub(row.magic, row.pe);
+    std::vector<uint8_t> stub = PeProgram(row.magic, row.pe);
     SignedFields fields{};
     ASSERT_EQ(FindSignedFields(stub.data(), &fields), row.certTableAt != 0) << row.pe;
     if (row.certTableAt == 0) continue;
@@ -64,7 +64,7 @@ TEST(ProgramProper, HasZerosWhereSigningWritesAndAnAdministratorManifest) {
   for (const std::string arch : {"i686", "x86_64"}) {
     SCOPED_TRACE(arch);
     const std::vector<uint8_t> stub = zqfixture::ReadFileBytes(std::string(ZQ_OUT_DIR) + "/zqstub-" + arch + ".exe");
-    ASSERT_EQ(stub.size(), kStubBytes) << "out/zqstub-" << arch << ".exe is not built";
+    ASSERT_EQ(stub.size(), kProgramBytes) << "out/zqstub-" << arch << ".exe is not built";
     SignedFields fields{};
     ASSERT_TRUE(FindSignedFields(stub.data(), &fields));
     EXPECT_EQ(ComputeStubChecksum(stub.data()), PlainChecksum(stub));

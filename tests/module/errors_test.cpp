@@ -2,11 +2,11 @@
 // messages): system codes as eight upper-case digits, the damaged-payload
 // sentence behind its message, a text cut to ErrorText's 1023 characters,
 // and the first failure kept.
-#include "app/errors.h"
+#include "base/errors.h"
 
 #include <windows.h>
 
-#include "app/state.h"
+#include "base/state.h"
 #include "tests/module/check.h"
 
 int main() {

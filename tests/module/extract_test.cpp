@@ -7,8 +7,8 @@
 
 #include <initializer_list>
 
-#include "app/state.h"
-#include "payload/checksum.h"
+#include "base/state.h"
+#include "format/checksum.h"
 #include "tests/module/check.h"
 
 static char TempPath[MAX_PATH];

@@ -3,7 +3,7 @@
 // The wizard runs from the program proper's own image, beside this program.
 #include <windows.h>
 
-#include "app/state.h"
+#include "base/state.h"
 #include "resources/resource.h"
 #include "tests/module/check.h"
 #include "wizard/wizard.h"

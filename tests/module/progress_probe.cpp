@@ -16,8 +16,8 @@
 
 #include <string>
 
-#include "app/state.h"
 #include "app/dllsearch.h"
+#include "base/state.h"
 #include "payload/extract.h"
 #include "payload/progress.h"
 #include "resources/resource.h"

@@ -7,7 +7,7 @@
 
 #include <initializer_list>
 
-#include "app/state.h"
+#include "base/state.h"
 #include "handoff/handoff.h"
 #include "tests/module/check.h"
 

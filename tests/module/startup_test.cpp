@@ -6,8 +6,8 @@
 #include <windows.h>
 
 #include "app/dllsearch.h"
-#include "app/paths.h"
-#include "app/state.h"
+#include "base/paths.h"
+#include "base/state.h"
 #include "tests/module/check.h"
 
 int main() {

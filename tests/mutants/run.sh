@@ -82,6 +82,7 @@ build_tree() {
 build_for() {
   : >"$work/build.log"
   case $1 in
+    tools/zqpe/*) build_tree win-x86_64 zqstub && build_tree host zqpack zq_host_tests ;;
     tools/*) build_tree host zqpack zq_host_tests ;;
     *) build_tree win-x86_64 && build_tree host zqpack zq_host_tests ;;
   esac

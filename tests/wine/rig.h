@@ -17,9 +17,9 @@
 #include <string>
 #include <vector>
 
-#include "app/messages.h"
 #include "drive.h"
 #include "fixture.h"
+#include "format/messages.h"
 
 namespace zqrig {
 

@@ -4,7 +4,8 @@
 //                         of the world's Wine programs as "export" lines
 //   zqwineworld down DIR  ends the wineserver and the Xvfb of that world
 // The Windows programs (the driver's probe) are looked for in ZQ_OUT_DIR,
-// default out/ of the source tree.
+// default the folder zqwineworld lies in (out/ of the source tree), so that
+// no path of the build is written into the program.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,7 +24,7 @@ int main(int argc, char** argv) {
   World world;
   std::string why;
   const char* out = std::getenv("ZQ_OUT_DIR");
-  if (!world.SetUpIn(dir, {out ? out : ZQ_OUT_DEFAULT_DIR}, false, &why)) {
+  if (!world.SetUpIn(dir, {out ? fs::path(out) : fs::read_symlink("/proc/self/exe").parent_path()}, false, &why)) {
     std::fprintf(stderr, "zqwineworld: %s\n", why.c_str());
     return 1;
   }

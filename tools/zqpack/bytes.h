@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "payload/format.h"
+#include "format/format.h"
 
 inline uint32_t GetLe32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "app/messages.h"
 #include "errors.h"
 #include "fileio.h"
+#include "format/messages.h"
 
 bool EqualIgnoringCase(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;

@@ -7,7 +7,7 @@
 #include "bitmap.h"
 #include "errors.h"
 #include "fileio.h"
-#include "payload/filename.h"
+#include "format/filename.h"
 
 namespace fs = std::filesystem;
 

@@ -11,16 +11,16 @@
 #include <string>
 #include <vector>
 
-#include "builtin_stub.h"
+#include "builtin_program.h"
 #include "cabinet_report.h"
 #include "deflater.h"
 #include "errors.h"
 #include "fileio.h"
+#include "format/format.h"
 #include "ini.h"
 #include "init.h"
 #include "json_report.h"
 #include "make_cab.h"
-#include "payload/format.h"
 #include "progress.h"
 #include "run.h"
 #include "settings_check.h"
@@ -334,11 +334,11 @@ bool EndsWithIni(const std::string& path) {
   return name.size() > 4 && EqualIgnoringCase(name.substr(name.size() - 4), ".ini");
 }
 
-std::vector<uint8_t> ChooseStub(const Arguments& args, bool quiet) {
-  if (args.Has("--stub")) return ReadStub(args.Value("--stub"));
+std::vector<uint8_t> ChooseProgram(const Arguments& args, bool quiet) {
+  if (args.Has("--stub")) return ReadProgram(args.Value("--stub"));
   const std::string arch = args.Value("--arch", kDefaultArch);
   std::string source;
-  std::vector<uint8_t> stub = LoadDefaultStub(arch, &source);
+  std::vector<uint8_t> stub = LoadDefaultProgram(arch, &source);
   if (!quiet) fprintf(stderr, "zqpack: program proper for %s: %s\n", arch.c_str(), source.c_str());
   return stub;
 }
@@ -430,7 +430,7 @@ int Build(const std::vector<std::string>& words, bool quiet) {
     }
   }
 
-  SetupWriter writer(ChooseStub(args, quiet), level);
+  SetupWriter writer(ChooseProgram(args, quiet), level);
   for (PackItem& item : items) writer.Add(std::move(item));
   {
     ProgressBar bar("zqpack: packing", quiet);
@@ -681,7 +681,7 @@ int RunCommand(const std::vector<std::string>& words, bool) {
 
 void PrintVersion() {
   printf("zqpack %s\n", ZQPACK_VERSION);
-  for (const BuiltInStub& stub : kBuiltInStubs) {
+  for (const BuiltInProgram& stub : kBuiltInPrograms) {
     if (stub.size != 0)
       printf("program proper %s: built in\n", stub.arch);
     else

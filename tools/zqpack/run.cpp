@@ -28,8 +28,8 @@
 #include "drive.h"
 #include "errors.h"
 #include "fileio.h"
-#include "mitigations.h"
-#include "payload/format.h"
+#include "format/format.h"
+#include "format/pe_layout.h"
 #include "resources/resource.h"
 #include "setup_reader.h"
 
@@ -57,10 +57,10 @@ std::string Lower(std::string text) {
   return text;
 }
 
-// The architecture of the program proper (the first kStubBytes of the
+// The architecture of the program proper (the first kProgramBytes of the
 // setup): PE32+ headers are the x86_64 build's, PE32 the i686 build's.
 std::optional<Arch> ProgramArch(const std::string& setup) {
-  std::vector<uint8_t> head(kStubBytes);
+  std::vector<uint8_t> head(kProgramBytes);
   std::ifstream in(setup, std::ios::binary);
   in.read(reinterpret_cast<char*>(head.data()), static_cast<std::streamsize>(head.size()));
   head.resize(static_cast<size_t>(in.gcount()));

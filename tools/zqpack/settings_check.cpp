@@ -4,13 +4,13 @@
 
 #include <filesystem>
 
-#include "app/messages.h"
 #include "errors.h"
 #include "filecheck.h"
 #include "fileio.h"
-#include "handoff/cablist.h"
+#include "format/cablist.h"
+#include "format/filename.h"
+#include "format/messages.h"
 #include "ini.h"
-#include "payload/filename.h"
 
 namespace fs = std::filesystem;
 

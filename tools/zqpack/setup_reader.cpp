@@ -9,8 +9,8 @@
 
 #include "bytes.h"
 #include "errors.h"
-#include "payload/checksum.h"
-#include "payload/validity.h"
+#include "format/checksum.h"
+#include "format/validity.h"
 
 namespace fs = std::filesystem;
 
@@ -87,29 +87,30 @@ bool SetupReader::CheckHeaderAndTable() {
         ReadStage::FileSize, found,
         "the file has " + std::to_string(size) + " bytes, at least " + std::to_string(kMinFileBytes) + " are needed");
 
-  std::vector<uint8_t> stub(kStubBytes);
+  std::vector<uint8_t> program(kProgramBytes);
   uint8_t headerBytes[kHeaderBytes];
-  if (setup_.Read(stub.data(), stub.size()) != stub.size() ||
+  if (setup_.Read(program.data(), program.size()) != program.size() ||
       setup_.Read(headerBytes, sizeof headerBytes) != sizeof headerBytes)
     return Fail(ReadStage::Header, MSG_READ_INSTALLER, "the file ends inside the program proper or the header");
   report_.headerRead = true;
   const PayloadHeader& h = report_.header = DecodeHeader(headerBytes);
-  report_.mitigations = ReadMitigations(stub);
+  report_.mitigations = ReadMitigations(program);
   SignedFields fields;
-  if (FindSignedFields(stub.data(), &fields)) {
+  if (FindSignedFields(program.data(), &fields)) {
     CertTable& cert = report_.certTable;
-    cert.offset = GetLe32(&stub[fields.CertTableAt]);
-    cert.bytes = GetLe32(&stub[fields.CertTableAt + 4]);
+    cert.offset = GetLe32(&program[fields.CertTableAt]);
+    cert.bytes = GetLe32(&program[fields.CertTableAt + 4]);
     cert.present = cert.bytes != 0;
   }
 
-  report_.stubChecksum = ComputeStubChecksum(stub.data());
+  report_.stubChecksum = ComputeStubChecksum(program.data());
   // Programs proper built before setups became signable count every byte,
   // and ld had filled in their PE CheckSum: an unsigned setup of theirs
   // matches only that way, and its program does check it that way.  Today's
   // programs proper hold zeros there, so both sums agree for them.
-  report_.stubChecksumOverEveryByte = report_.stubChecksum != h.StubChecksum && !report_.certTable.present &&
-                                      PayloadChecksum(kPayloadSignature, stub.data(), stub.size()) == h.StubChecksum;
+  report_.stubChecksumOverEveryByte =
+      report_.stubChecksum != h.StubChecksum && !report_.certTable.present &&
+      PayloadChecksum(kPayloadSignature, program.data(), program.size()) == h.StubChecksum;
   const uint32_t programsSum = report_.stubChecksumOverEveryByte ? h.StubChecksum : report_.stubChecksum;
   const MessageId found = CheckHeader(h, programsSum);
   if (found == MSG_BAD_SIGNATURE) {

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "app/messages.h"
 #include "fileio.h"
+#include "format/format.h"
+#include "format/messages.h"
 #include "mitigations.h"
-#include "payload/format.h"
 #include "progress.h"
 
 // The program's checks, in the order it runs them.

@@ -6,27 +6,28 @@
 #include "deflater.h"
 #include "errors.h"
 #include "fileio.h"
-#include "payload/checksum.h"
-#include "payload/filename.h"
+#include "format/checksum.h"
+#include "format/filename.h"
 
 static constexpr size_t kReadChunkBytes = 1u << 20;
 static constexpr uint64_t kMax32 = 0xFFFFFFFFu;
 
-std::vector<uint8_t> ReadStub(const std::string& path) {
+std::vector<uint8_t> ReadProgram(const std::string& path) {
   File file = File::OpenForReading(path);
   const uint64_t size = file.Size();
-  if (size != kStubBytes)
-    throw ZqError(path + ": the program proper must be exactly " + std::to_string(kStubBytes) +
+  if (size != kProgramBytes)
+    throw ZqError(path + ": the program proper must be exactly " + std::to_string(kProgramBytes) +
                   " bytes, this file has " + std::to_string(size));
-  std::vector<uint8_t> stub(kStubBytes);
-  if (file.Read(stub.data(), stub.size()) != stub.size()) throw ZqError("cannot read " + path + ": it got shorter");
-  return stub;
+  std::vector<uint8_t> program(kProgramBytes);
+  if (file.Read(program.data(), program.size()) != program.size())
+    throw ZqError("cannot read " + path + ": it got shorter");
+  return program;
 }
 
-SetupWriter::SetupWriter(std::vector<uint8_t> stub, int level) : stub_(std::move(stub)), level_(level) {
-  if (stub_.size() != kStubBytes)
-    throw ZqError("the program proper must be exactly " + std::to_string(kStubBytes) + " bytes, not " +
-                  std::to_string(stub_.size()));
+SetupWriter::SetupWriter(std::vector<uint8_t> program, int level) : program_(std::move(program)), level_(level) {
+  if (program_.size() != kProgramBytes)
+    throw ZqError("the program proper must be exactly " + std::to_string(kProgramBytes) + " bytes, not " +
+                  std::to_string(program_.size()));
   if (level < 0 || level > kBestLevel)
     throw ZqError("compression level " + std::to_string(level) + " is not 0 to 9 or the best");
 }
@@ -104,11 +105,11 @@ void SetupWriter::Write(Sink& sink) {
   header.Signature = kPayloadSignature;
   header.InflatedSize = static_cast<uint32_t>(inflatedSize);
   header.EntryCount = static_cast<int32_t>(table.size());
-  header.StubChecksum = ComputeStubChecksum(stub_.data());
+  header.StubChecksum = ComputeStubChecksum(program_.data());
   header.TableChecksum = PayloadChecksum(kPayloadSignature, tableBytes.data(), tableBytes.size());
 
   uint8_t headerBytes[kHeaderBytes] = {};
-  sink.Append(stub_.data(), stub_.size());
+  sink.Append(program_.data(), program_.size());
   sink.Append(headerBytes, sizeof headerBytes);
   sink.Append(tableBytes.data(), tableBytes.size());
 
@@ -151,7 +152,7 @@ void SetupWriter::Write(Sink& sink) {
   if (kTableOffset + tableBytes.size() + deflater.compressedBytes() > kMax32)
     throw ZqError("the setup would be 4 GiB or more, which the program cannot read");
   EncodeHeader(header, headerBytes);
-  sink.Patch(kStubBytes, headerBytes, sizeof headerBytes);
+  sink.Patch(kProgramBytes, headerBytes, sizeof headerBytes);
 }
 
 std::vector<uint8_t> SetupWriter::BuildInMemory() {

@@ -17,13 +17,13 @@ struct PackItem {
 };
 
 // Reads a program proper, which must be exactly 32768 bytes.
-std::vector<uint8_t> ReadStub(const std::string& path);
+std::vector<uint8_t> ReadProgram(const std::string& path);
 
 class SetupWriter {
  public:
   // level: zlib's 0 (stored) to 9, or kBestLevel (deflater.h: the smallest,
   // with the whole payload in memory).
-  SetupWriter(std::vector<uint8_t> stub, int level);
+  SetupWriter(std::vector<uint8_t> program, int level);
 
   // Entries go into the table in the order they are added.
   void Add(PackItem item);
@@ -39,7 +39,7 @@ class SetupWriter {
  private:
   void Write(Sink& sink);
 
-  std::vector<uint8_t> stub_;
+  std::vector<uint8_t> program_;
   int level_;
   std::vector<PackItem> items_;
   ProgressFn progress_;

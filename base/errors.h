@@ -4,7 +4,7 @@
 #pragma once
 #include <windows.h>
 
-#include "app/messages.h"
+#include "format/messages.h"
 
 // Formats message `id` with its arguments into ErrorText and makes it the
 // pending error.  Only the first failure of a run is kept.  Always returns

@@ -1,4 +1,4 @@
-#include "app/state.h"
+#include "base/state.h"
 
 // Module handle of the program, for its dialog resources.  Start-up writes it.
 HINSTANCE InstanceHandle;

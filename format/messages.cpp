@@ -1,4 +1,4 @@
-#include "app/messages.h"
+#include "format/messages.h"
 
 const char* const Messages[MSG_COUNT] = {
     "Error Code: %08X\nError creating directory %s.",

@@ -1,4 +1,4 @@
-#include "handoff/cablist.h"
+#include "format/cablist.h"
 
 void ForEachCabFile(char* list, CabFileAction action, void* context) {
   char* end = list;

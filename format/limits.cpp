@@ -1,4 +1,4 @@
-#include "payload/limits.h"
+#include "format/limits.h"
 
 bool EntryCountFitsLimits(int32_t entryCount) {
   return entryCount >= 0 && entryCount <= kMaxEntryCount;

@@ -9,10 +9,10 @@
 #include <stdint.h>
 #include <zlib.h>
 
-#include "app/messages.h"
-#include "payload/filename.h"
-#include "payload/format.h"
-#include "payload/limits.h"
+#include "format/filename.h"
+#include "format/format.h"
+#include "format/limits.h"
+#include "format/messages.h"
 
 constexpr MessageId kPayloadValid = MSG_COUNT;
 

@@ -6,17 +6,17 @@
 #include <string>
 #include <vector>
 
-struct BuiltInStub {
+struct BuiltInProgram {
   const char* arch;
   const unsigned char* bytes;
   size_t size;  // 0: the program proper was not built when zqpack was
 };
 
-// Generated at build time (embedded_stubs.cpp.in).
-extern const BuiltInStub kBuiltInStubs[2];
+// Generated at build time (embedded_programs.cpp.in).
+extern const BuiltInProgram kBuiltInPrograms[2];
 
 bool IsKnownArch(const std::string& arch);
 
 // The program proper for arch: the copy built into zqpack, else
 // zqstub-ARCH.exe beside the zqpack binary.  source says which it took.
-std::vector<uint8_t> LoadDefaultStub(const std::string& arch, std::string* source);
+std::vector<uint8_t> LoadDefaultProgram(const std::string& arch, std::string* source);

@@ -1,23 +1,23 @@
-#include "builtin_stub.h"
+#include "builtin_program.h"
 
 #include <filesystem>
 
 #include "errors.h"
 #include "fileio.h"
-#include "payload/format.h"
+#include "format/format.h"
 #include "setup_writer.h"
 
 bool IsKnownArch(const std::string& arch) {
-  for (const BuiltInStub& stub : kBuiltInStubs)
-    if (arch == stub.arch) return true;
+  for (const BuiltInProgram& program : kBuiltInPrograms)
+    if (arch == program.arch) return true;
   return false;
 }
 
-std::vector<uint8_t> LoadDefaultStub(const std::string& arch, std::string* source) {
-  for (const BuiltInStub& stub : kBuiltInStubs) {
-    if (arch == stub.arch && stub.size == kStubBytes) {
+std::vector<uint8_t> LoadDefaultProgram(const std::string& arch, std::string* source) {
+  for (const BuiltInProgram& program : kBuiltInPrograms) {
+    if (arch == program.arch && program.size == kProgramBytes) {
       *source = "built into zqpack";
-      return std::vector<uint8_t>(stub.bytes, stub.bytes + stub.size);
+      return std::vector<uint8_t>(program.bytes, program.bytes + program.size);
     }
   }
   const std::string dir = SelfDirectory();
@@ -27,5 +27,5 @@ std::vector<uint8_t> LoadDefaultStub(const std::string& arch, std::string* sourc
     throw ZqError("no program proper for " + arch + ": zqpack was built without it and there is no " + beside +
                   "; give one with --stub");
   *source = beside;
-  return ReadStub(beside);
+  return ReadProgram(beside);
 }

@@ -3,7 +3,7 @@
 #pragma once
 #include <stdint.h>
 
-#include "payload/format.h"
+#include "format/format.h"
 
 // An EntryCount the reader can hold: not negative, table within the work
 // buffer (at most kMaxEntryCount entries).

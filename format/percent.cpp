@@ -1,4 +1,4 @@
-#include "payload/percent.h"
+#include "format/percent.h"
 
 uint32_t ProgressPercent(uint32_t inflatedTotal, uint32_t inflatedSize) {
   // Shift-and-subtract division of the 64-bit product: a plain 64-bit '/'

@@ -1,9 +1,9 @@
-#include "app/paths.h"
+#include "base/paths.h"
 
 #include <windows.h>
 
-#include "app/messages.h"
-#include "app/state.h"
+#include "base/state.h"
+#include "format/messages.h"
 
 bool JoinPath(char* dest, const char* dir, const char* name) {
   if (lstrlenA(dir) + 1 + lstrlenA(name) >= kPathChars) {

@@ -1,4 +1,4 @@
-#include "payload/checksum.h"
+#include "format/checksum.h"
 
 #include <string.h>
 #include <zlib.h>
@@ -15,13 +15,13 @@ uint32_t PayloadChecksum(uint32_t running, const void* bytes, size_t length) {
   return running;
 }
 
-uint32_t ComputeStubChecksumInPlace(uint8_t* stub) {
+uint32_t ComputeStubChecksumInPlace(uint8_t* program) {
   SignedFields f;
-  if (FindSignedFields(stub, &f)) {
-    memset(stub + f.CheckSumAt, 0, kCheckSumBytes);
-    memset(stub + f.CertTableAt, 0, kCertEntryBytes);
+  if (FindSignedFields(program, &f)) {
+    memset(program + f.CheckSumAt, 0, kCheckSumBytes);
+    memset(program + f.CertTableAt, 0, kCertEntryBytes);
   }
-  return PayloadChecksum(kPayloadSignature, stub, kStubBytes);
+  return PayloadChecksum(kPayloadSignature, program, kProgramBytes);
 }
 
 uint32_t PayloadChecksumFromAdler(uint32_t adler, uint32_t length) {

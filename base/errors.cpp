@@ -1,8 +1,8 @@
-#include "app/errors.h"
+#include "base/errors.h"
 
 #include <stdarg.h>
 
-#include "app/state.h"
+#include "base/state.h"
 
 bool RecordFailure(MessageId id, ...) {
   if (PendingError != nullptr) return false;

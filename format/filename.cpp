@@ -1,4 +1,4 @@
-#include "payload/filename.h"
+#include "format/filename.h"
 
 #include <stdint.h>
 

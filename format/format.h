@@ -7,7 +7,7 @@
 // Layout of a setup file (all integers 32-bit little-endian, offsets from
 // the first byte of the file):
 //
-//   0                      program proper, exactly kStubBytes
+//   0                      program proper, exactly kProgramBytes
 //   32768                  PayloadHeader (28 bytes)
 //   32796                  EntryCount x PayloadEntry (12 bytes each)
 //   32796 + 12 x count     zlib stream, CompressedSize bytes
@@ -15,13 +15,13 @@
 //
 // The inflated data is, entry by entry in table order, the entry's name with
 // its terminating zero byte followed by its contents.
-constexpr uint32_t kStubBytes = 32768;
+constexpr uint32_t kProgramBytes = 32768;
 constexpr uint32_t kPayloadSignature = 0x0049515A;  // "ZQI\0" read little-endian
 constexpr uint32_t kHeaderBytes = 28;
 constexpr uint32_t kEntryBytes = 12;
-constexpr uint32_t kTableOffset = kStubBytes + kHeaderBytes;
+constexpr uint32_t kTableOffset = kProgramBytes + kHeaderBytes;
 // A file must hold the program proper, the header and at least one entry.
-constexpr uint32_t kMinFileBytes = kStubBytes + kHeaderBytes + kEntryBytes + 1;
+constexpr uint32_t kMinFileBytes = kProgramBytes + kHeaderBytes + kEntryBytes + 1;
 
 // The reader's fixed buffers, and the limits they put on every payload.
 constexpr uint32_t kWorkBufferBytes = 131072;
