@@ -57,7 +57,7 @@ TEST(Init, RefusesANameSetupIniCannotCarryAndNeverReplacesAFile) {
             Args({"PUT-CAB-FILES-HERE.txt", "Setup.ini", "body.bmp", "head.bmp", "license.rtf"}));
   WriteText(dir.Path("Setup.ini"), "mine");
   EXPECT_TRUE(FailedWithOneLine(dir.Run({"init", dir.work(), "--product", "Other"}), 1, {"Setup.ini", "exists"}));
-  EXPECT_EQ(ReadText(dir.Path("Setup.ini")), "mine");
+  EXPECT_EQ(ReadFile(dir.Path("Setup.ini")), "mine");
   // One file of the example in an otherwise empty folder: nothing is written.
   WriteText(dir.Path("head.bmp"), "mine");
   for (const char* name : {"Setup.ini", "body.bmp", "license.rtf", "PUT-CAB-FILES-HERE.txt"})

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "world.h"
 
@@ -83,13 +82,6 @@ void TestFolder::WriteSample() const {
 
 std::string TestFolder::WriteSetup(const zqfixture::SetupRecipe& r) const {
   return Write("setup.exe", zqfixture::BuildSetup(r));
-}
-
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
 }
 
 void WriteText(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }

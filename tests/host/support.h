@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "fixture.h"
+#include "helpers.h"
 
 struct RunResult {
   std::string command;  // "zqpack ARGS..."
@@ -47,6 +48,6 @@ class TestFolder {
   std::string root_;
 };
 
+using zq::ReadFile;
 using zqfixture::FilesBelow;
-std::string ReadText(const std::string& path);
 void WriteText(const std::string& path, const std::string& text);

@@ -59,7 +59,7 @@ class Extraction : public ProgramTest {
                  left.end());
     EXPECT_EQ(left, names) << "the Workspace's files";
     for (const auto& [name, contents] : files)
-      EXPECT_TRUE(FileBytes(workspace / name) == contents) << name << " differs from its entry";
+      EXPECT_TRUE(zqfixture::ReadFileBytes(workspace / name) == contents) << name << " differs from its entry";
   }
 
   void RunDamageTableRows(bool accepted) {
@@ -112,7 +112,7 @@ TEST_P(Extraction, ProgressWindowFollowsTheStream) {
     recipe.inflatedSize = row.inflatedSize;
     const fs::path setup = WriteSetup(recipe);
     PayloadHeader header;
-    std::memcpy(&header, FileBytes(setup).data() + kStubBytes, sizeof header);
+    std::memcpy(&header, zqfixture::ReadFileBytes(setup).data() + kStubBytes, sizeof header);
     const ProgramResult run = RunProgram(arch(), RigProgram(arch(), "module_progress_probe.exe"),
                                          {WinPath(setup), WinPath(folder().Make("workspace"))});
     std::map<std::string, std::string> said;  // first word -> the rest, lines of one word joined by '\n'

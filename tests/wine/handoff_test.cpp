@@ -43,7 +43,8 @@ class HandOff : public ProgramTest {
     EXPECT_EQ(FilesIn(install), listing);
     for (const Entry& entry : files)
       if (entry.name == "Setup.ini" || entry.name.find(".CAB") != std::string::npos) {
-        EXPECT_TRUE(FileBytes(install / entry.name) == entry.contents) << entry.name << " in " << install;
+        EXPECT_TRUE(zqfixture::ReadFileBytes(install / entry.name) == entry.contents)
+            << entry.name << " in " << install;
       }
     EXPECT_EQ(Workspaces(folder().Temp()), std::vector<fs::path>()) << Joined(FilesIn(folder().Temp()));
   }
@@ -143,7 +144,7 @@ TEST_P(HandOff, FailuresAreReported) {
     EXPECT_TRUE(run.ExitedWith(0));
     EXPECT_EQ(fs::exists(install), row.occupied || !row.moved.empty());
     if (row.occupied) {
-      EXPECT_TRUE(FileBytes(install) == Bytes("not a folder"));
+      EXPECT_TRUE(zqfixture::ReadFileBytes(install) == Bytes("not a folder"));
     } else {
       EXPECT_EQ(FilesIn(install), row.moved);
     }

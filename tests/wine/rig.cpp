@@ -29,24 +29,18 @@ namespace zqrig {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-double SecondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+using zq::ReadFile;
+using zq::SecondsSince;
+using zq::StartsWith;
 
 fs::path RigDir() {
   if (const char* dir = std::getenv("ZQ_RIG_DIR")) return dir;
   return ZQ_RIG_DEFAULT_DIR;
 }
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 void WriteFile(const fs::path& path, const std::string& text) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
 }
-
-bool StartsWith(const std::string& text, const std::string& head) { return text.rfind(head, 0) == 0; }
 
 class RigLock {
  public:
@@ -164,7 +158,6 @@ bool Rig::CanRun(Arch arch, std::string* why, bool* broken) const {
       const std::string why = world_.WhyNotRunning(arch, {OutDir()}, &cannot);
       known = why.empty() ? "1" : (cannot ? "0 " : "2 ") + why;
     }
-    while (!known.empty() && std::isspace(static_cast<unsigned char>(known.back()))) known.pop_back();
     WriteFile(cache, known);
   }
   if (broken) *broken = known[0] == '2';
@@ -191,17 +184,6 @@ fs::path TestFolder::Make(const std::string& relative) const {
 }
 
 std::vector<std::string> FilesIn(const fs::path& dir) { return zqfixture::FilesBelow(dir.string()); }
-
-std::vector<uint8_t> FileBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-std::string Joined(const std::vector<std::string>& items, const std::string& separator) {
-  std::string text;
-  for (const std::string& item : items) text += (text.empty() ? "" : separator) + item;
-  return text.empty() ? "(nothing)" : text;
-}
 
 fs::path InstallStandIn(Arch arch, const fs::path& folder) {
   // Which build the setup starts does not matter to it; where qemu runs
@@ -296,8 +278,6 @@ SetupRecipe Recipe(Arch arch, std::vector<Entry> entries) {
   recipe.entries = std::move(entries);
   return recipe;
 }
-
-// --- results ----------------------------------------------------------------
 
 // --- results ----------------------------------------------------------------
 

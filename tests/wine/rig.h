@@ -20,10 +20,13 @@
 #include "app/messages.h"
 #include "drive.h"
 #include "fixture.h"
+#include "helpers.h"
 
 namespace zqrig {
 
 namespace fs = std::filesystem;
+using zq::Joined;
+using zq::Lower;
 using zqfixture::Bytes;
 using zqfixture::Entry;
 using zqfixture::SetupRecipe;
@@ -93,9 +96,6 @@ class TestFolder {
 
 // Every file and folder below `dir`, as sorted relative paths ("a/b.cab").
 std::vector<std::string> FilesIn(const fs::path& dir);
-// A file's bytes; empty when it cannot be read.
-std::vector<uint8_t> FileBytes(const fs::path& path);
-std::string Joined(const std::vector<std::string>& items, const std::string& separator = ", ");
 
 // Copies the stand-in CeAppMgr.exe into `folder` (created) and returns its
 // path: the x86_64 build wherever that runs, for setups of both builds.

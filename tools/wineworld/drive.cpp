@@ -6,18 +6,16 @@
 #include <fstream>
 #include <sstream>
 
+#include "helpers.h"
+
 namespace zqworld {
 namespace {
 
+using zq::Joined;
+using zq::SecondsSince;
+using zq::StartsWith;
+
 const int kDriverHardLimitSeconds = 300;  // beyond every wait of one script
-
-bool StartsWith(const std::string& text, const std::string& head) { return text.rfind(head, 0) == 0; }
-
-std::string Joined(const std::vector<std::string>& items, const std::string& separator) {
-  std::string text;
-  for (const std::string& item : items) text += (text.empty() ? "" : separator) + item;
-  return text;
-}
 
 // --- parsing the driver's lines ---------------------------------------------
 
@@ -242,7 +240,7 @@ Outcome Drive(const World& world, const Programs& programs, const Launch& launch
   };
   const ProgramResult driver = Run(argv, driverEnv, kDriverHardLimitSeconds, fs::path(), onLine);
   run.stderrText = driver.err;
-  run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  run.seconds = SecondsSince(start);
   if (driver.timedOut) run.lines.push_back("TIMEOUT action=\"harness\" reason=\"the driver was stopped\"");
   for (const fs::path& shot : run.screenshots) fs::remove(fs::path(shot).replace_extension(".done"));
   ParseLines(&run);

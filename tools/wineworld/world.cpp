@@ -18,6 +18,8 @@
 #include <iterator>
 #include <thread>
 
+#include "helpers.h"
+
 extern char** environ;
 
 namespace zqworld {
@@ -32,16 +34,11 @@ namespace {
 const char kDllOverrides[] = "mscoree,mshtml=;winemenubuilder.exe=d";
 
 using Clock = std::chrono::steady_clock;
-double SecondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+using zq::ReadFile;
+using zq::SecondsSince;
+using zq::StartsWith;
 
 std::atomic<int> gSignal{0};
-
-bool StartsWith(const std::string& text, const std::string& head) { return text.rfind(head, 0) == 0; }
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 struct Spawned {
   pid_t pid = -1;

@@ -25,6 +25,7 @@
 
 #include "drive.h"
 #include "errors.h"
+#include "helpers.h"
 #include "mitigations.h"
 #include "payload/format.h"
 #include "resources/resource.h"
@@ -37,20 +38,12 @@ using zqworld::Arch;
 namespace {
 
 using Clock = std::chrono::steady_clock;
-double SecondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+using zq::Lower;
+using zq::ReadFile;
+using zq::SecondsSince;
 
 const int kSlots = 16;
 const char kStandInFolder[] = "Program Files/Windows CE Services";
-
-std::string ReadBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-  return text;
-}
 
 // The architecture of the program proper (the first kStubBytes of the
 // setup): PE32+ headers are the x86_64 build's, PE32 the i686 build's.
@@ -185,9 +178,9 @@ void CheckHandOff(const fs::path& log, const fs::path& packed, bool waitForIt, R
     } else if (fs::is_regular_file(install)) {
       file.state = "missing: a file stands where the install folder should be";
     } else if (fs::is_regular_file(target)) {
-      const std::string bytes = ReadBytes(target);
+      const std::string bytes = ReadFile(target);
       file.bytes = bytes.size();
-      file.state = bytes == ReadBytes(source) ? "same as packed" : "differs from the packed file";
+      file.state = bytes == ReadFile(source) ? "same as packed" : "differs from the packed file";
     }
     report->files.push_back(file);
   }
@@ -327,7 +320,7 @@ int RunSetup(const RunOptions& options) {
   // On Xvfb no window manager draws captions: Wine's own virtual desktop
   // does, so that the screenshots show the wizard's title.
   const std::string desktop = options.interactive ? "none" : "800x600";
-  if (ReadBytes(slot / "prefix-desktop") != desktop) {
+  if (ReadFile(slot / "prefix-desktop") != desktop) {
     const std::string key = "HKCU\\Software\\Wine\\Explorer";
     if (options.interactive) {
       world.Wine({"reg", "delete", key, "/v", "Desktop", "/f"});
