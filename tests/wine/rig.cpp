@@ -9,10 +9,7 @@
 #include "rig.h"
 
 #include <errno.h>
-#include <fcntl.h>
-#include <sys/file.h>
 #include <sys/mount.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -22,7 +19,6 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
-#include <sstream>
 #include <stdexcept>
 
 namespace zqrig {
@@ -42,20 +38,8 @@ void WriteFile(const fs::path& path, const std::string& text) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
 }
 
-class RigLock {
- public:
-  RigLock() {
-    fs::create_directories(RigDir());
-    fd_ = open((RigDir() / "rig.lock").c_str(), O_RDWR | O_CREAT, 0644);
-    if (fd_ >= 0) flock(fd_, LOCK_EX);
-  }
-  ~RigLock() {
-    if (fd_ >= 0) close(fd_);
-  }
-
- private:
-  int fd_ = -1;
-};
+// Taken while a rig is set up or taken down.
+zqworld::Lock RigLock() { return zqworld::Lock(RigDir() / "rig.lock", true); }
 
 // The first window of a new prefix, and the first use of the setup's dialog
 // font, Rich Edit and Arial, take seconds (font caches, DLL set-up): pay that
@@ -96,7 +80,7 @@ fs::path RigProgram(Arch arch, const std::string& name) { return OutDir() / Arch
 // --- Rig --------------------------------------------------------------------
 
 int Rig::SetUpForRun() {
-  RigLock lock;
+  const zqworld::Lock lock = RigLock();
   for (Arch arch : {Arch::x86_64, Arch::i686}) fs::remove(RigDir() / (std::string("arch-") + ArchName(arch)));
   zqworld::World world;
   std::string why;
@@ -119,7 +103,7 @@ int Rig::SetUpForRun() {
 }
 
 int Rig::TakeDownForRun() {
-  RigLock lock;
+  const zqworld::Lock lock = RigLock();
   std::printf("wine rig: %s\n",
               zqworld::World::TakeDownIn(RigDir()) ? "Xvfb and wineserver ended" : "nothing to take down");
   return 0;

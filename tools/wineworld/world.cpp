@@ -164,16 +164,80 @@ std::vector<fs::path> Workspaces(const fs::path& temp) {
   return found;
 }
 
+bool World::UseUserDisplay() {
+  const char* value = std::getenv("DISPLAY");
+  if (!value || !*value) return false;
+  display = value;
+  if (display.front() != ':') return true;
+  const std::string number = display.substr(1, display.find('.') - 1);
+  return fs::exists("/tmp/.X11-unix/X" + number);
+}
+
+bool World::UsePrefixIn(const fs::path& dir, const Programs& programs, bool fresh, const std::string& desktop,
+                        std::string* why, double* madeSeconds) {
+  prefix = dir / "prefix";
+  home = dir / "home";
+  const fs::path ready = dir / "prefix-ready", desktopMark = dir / "prefix-desktop";
+  if (madeSeconds) *madeSeconds = -1;
+  if (fresh || !fs::exists(ready)) {
+    fs::remove(ready);
+    fs::remove(desktopMark);  // a new prefix has Wine's default
+    const Clock::time_point start = Clock::now();
+    if (!MakePrefix(programs, why)) return false;
+    std::ofstream(ready) << "";
+    if (madeSeconds) *madeSeconds = SecondsSince(start);
+  }
+  if (desktop.empty() || ReadFile(desktopMark) == desktop) return true;
+  const std::string key = "HKCU\\Software\\Wine\\Explorer";
+  if (desktop == "none") {
+    Wine({"reg", "delete", key, "/v", "Desktop", "/f"});
+  } else {
+    Wine({"reg", "add", key, "/v", "Desktop", "/d", "Default", "/f"});
+    Wine({"reg", "add", key + "\\Desktops", "/v", "Default", "/d", desktop, "/f"});
+  }
+  std::ofstream(desktopMark) << desktop;
+  return true;
+}
+
+Lock::Lock(const fs::path& file, bool wait) {
+  fs::create_directories(file.parent_path());
+  fd_ = open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd_ >= 0 && flock(fd_, wait ? LOCK_EX : LOCK_EX | LOCK_NB) != 0) {
+    close(fd_);
+    fd_ = -1;
+  }
+}
+
+Lock::~Lock() {
+  if (fd_ >= 0) close(fd_);
+}
+
+Lock& Lock::operator=(Lock&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) close(fd_);
+    fd_ = other.fd_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+fs::path TakeSlot(const fs::path& dir, int count, Lock* lock) {
+  for (int n = 0; n < count; ++n) {
+    const fs::path slot = dir / ("slot-" + std::to_string(n));
+    *lock = Lock(slot.string() + ".lock", false);
+    if (lock->held()) return slot;
+  }
+  return fs::path();
+}
+
 bool World::SetUpIn(const fs::path& dir, const Programs& programs, bool fresh, std::string* why) {
   TakeDownIn(dir);
   prefix = dir / "prefix";
   home = dir / "home";
-  if (fresh) fs::remove(dir / "prefix-ready");
-  if (!StartXvfb(dir / "xvfb.log", why) || (!fs::exists(dir / "prefix-ready") && !MakePrefix(programs, why))) {
+  if (!StartXvfb(dir / "xvfb.log", why) || !UsePrefixIn(dir, programs, fresh, "", why)) {
     End();
     return false;
   }
-  std::ofstream(dir / "prefix-ready") << "";
   // No window manager runs on Xvfb: unmanaged windows spare Wine a 2 s wait
   // for one on every window that is hidden or destroyed.
   Wine({"reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed", "/d", "N", "/f"});

@@ -4,21 +4,15 @@
 //   slot-N/prefix/   a Wine prefix, made once and reused (--fresh: anew)
 //   slot-N/home/     HOME of its Wine processes
 //   slot-N/run/      this run's TEMP, stand-in, its log and Xvfb's log
-//   slot-N.lock      held while a run uses slot N
-// A run takes the first slot no other run holds, so runs at once never share
-// a prefix, a wineserver or a display.
+//   slot-N.lock      held while a run uses slot N (zqworld::TakeSlot)
 #include "run.h"
 
-#include <fcntl.h>
 #include <stdio.h>
-#include <sys/file.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <set>
@@ -88,29 +82,6 @@ fs::path CacheDir() {
   const char* home = std::getenv("HOME");
   if (!home || !*home) throw ZqError("neither XDG_CACHE_HOME nor HOME is set: no cache folder for the Wine prefix");
   return fs::path(home) / ".cache" / "zqpack" / "wine";
-}
-
-// The first slot no other run holds; its lock lasts as long as this process.
-fs::path TakeSlot() {
-  const fs::path cache = CacheDir();
-  fs::create_directories(cache);
-  for (int n = 0; n < kSlots; ++n) {
-    const fs::path slot = cache / ("slot-" + std::to_string(n));
-    const int fd = open((slot.string() + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0) return slot;
-    if (fd >= 0) close(fd);
-  }
-  throw ZqError("all " + std::to_string(kSlots) + " Wine prefixes in " + cache.string() + " are in use");
-}
-
-// Whether $DISPLAY names a display that is there: a local ":N" needs its socket.
-bool DisplayUsable(std::string* display) {
-  const char* value = std::getenv("DISPLAY");
-  if (!value || !*value) return false;
-  *display = value;
-  if (display->front() != ':') return true;
-  const std::string number = display->substr(1, display->find('.') - 1);
-  return fs::exists("/tmp/.X11-unix/X" + number);
 }
 
 struct Delivered {
@@ -290,7 +261,12 @@ int RunSetup(const RunOptions& options) {
   const zqworld::Programs programs = FindPrograms();
   zqworld::StopChildrenOnSignals();
 
-  const fs::path slot = TakeSlot(), run = slot / "run", packed = run / "packed";
+  // The first slot no other run holds, for as long as this process lasts.
+  const fs::path cache = CacheDir();
+  zqworld::Lock lock;
+  const fs::path slot = zqworld::TakeSlot(cache, kSlots, &lock), run = slot / "run", packed = run / "packed";
+  if (slot.empty())
+    throw ZqError("all " + std::to_string(kSlots) + " Wine prefixes in " + cache.string() + " are in use");
   fs::remove_all(run);
   fs::create_directories(packed);
   SetupReader reader(options.setup, run.string());
@@ -298,38 +274,20 @@ int RunSetup(const RunOptions& options) {
   if (report.accepted) reader.ExtractTo(packed.string());
 
   RunWorld world;
-  world.prefix = slot / "prefix";
-  world.home = slot / "home";
   world.screen = "800x600x24";  // the virtual desktop's size, below
-  report.prefix = world.prefix.string();
   std::string why;
   if (options.interactive) {
-    if (!DisplayUsable(&world.display)) throw ZqError("--interactive needs a usable display in $DISPLAY");
+    if (!world.UseUserDisplay()) throw ZqError("--interactive needs a usable display in $DISPLAY");
   } else if (!world.StartXvfb(run / "xvfb.log", &why)) {
     throw ZqError(why);
   }
   report.display = world.display;
-  const fs::path ready = slot / "prefix-ready";
-  if (options.fresh || !fs::exists(ready)) {
-    fs::remove(ready);
-    const Clock::time_point made = Clock::now();
-    if (!world.MakePrefix(programs, &why)) throw ZqError(zqworld::Interrupted() ? "interrupted" : why);
-    std::ofstream(ready) << "";
-    report.prefixSeconds = SecondsSince(made);
-  }
   // On Xvfb no window manager draws captions: Wine's own virtual desktop
   // does, so that the screenshots show the wizard's title.
   const std::string desktop = options.interactive ? "none" : "800x600";
-  if (ReadFile(slot / "prefix-desktop") != desktop) {
-    const std::string key = "HKCU\\Software\\Wine\\Explorer";
-    if (options.interactive) {
-      world.Wine({"reg", "delete", key, "/v", "Desktop", "/f"});
-    } else {
-      world.Wine({"reg", "add", key, "/v", "Desktop", "/d", "Default", "/f"});
-      world.Wine({"reg", "add", key + "\\Desktops", "/v", "Default", "/d", desktop, "/f"});
-    }
-    std::ofstream(slot / "prefix-desktop") << desktop;
-  }
+  if (!world.UsePrefixIn(slot, programs, options.fresh, desktop, &why, &report.prefixSeconds))
+    throw ZqError(zqworld::Interrupted() ? "interrupted" : why);
+  report.prefix = world.prefix.string();
 
   // The stand-in in a folder with blanks, as under Program Files; the 64-bit
   // one and the 64-bit driver for setups of both architectures, so that
