@@ -117,10 +117,11 @@ std::string Hex(uint32_t value) {
 // The views the driver went through, from its lines.
 std::vector<std::string> Views(const zqworld::Outcome& run) {
   std::vector<std::string> views;
-  for (const std::string& line : run.lines) {
-    if (line.rfind("WIZARD ", 0) == 0) views.push_back("Welcome");
-    if (line == "CLICKED id=" + std::to_string(IDC_NEXT) && views.size() == 1) views.push_back("License Agreement");
-    if (line.rfind("BOX ", 0) == 0 && views.size() >= 2) views.push_back("the Cancel question");
+  for (const zqprotocol::Line& line : run.parsed) {
+    if (line.word == "WIZARD") views.push_back("Welcome");
+    if (line.word == "CLICKED" && line.fields.at("id") == std::to_string(IDC_NEXT) && views.size() == 1)
+      views.push_back("License Agreement");
+    if (line.word == "BOX" && views.size() >= 2) views.push_back("the Cancel question");
   }
   return views;
 }
