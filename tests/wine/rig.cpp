@@ -152,20 +152,7 @@ bool Rig::CanRun(Arch arch, std::string* why, bool* broken) const {
 
 // --- per test ---------------------------------------------------------------
 
-TestFolder::TestFolder(const std::string& name) {
-  std::string safe = name;
-  for (char& c : safe)
-    if (c == '/' || c == ' ') c = '_';
-  root_ = RigDir() / "tests" / safe;
-  std::error_code ignored;
-  fs::remove_all(root_, ignored);
-  fs::create_directories(Temp());
-}
-
-fs::path TestFolder::Make(const std::string& relative) const {
-  fs::create_directories(root_ / relative);
-  return root_ / relative;
-}
+fs::path TestsDir() { return RigDir() / "tests"; }
 
 std::vector<std::string> FilesIn(const fs::path& dir) { return zqfixture::FilesBelow(dir.string()); }
 
@@ -367,8 +354,7 @@ void WineTest::SetUp() {
     if (broken) GTEST_FAIL() << ArchName(arch()) << " should run here but does not: " << why;
     GTEST_SKIP() << ArchName(arch()) << " not run: " << why;
   }
-  const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  folder_.emplace(std::string(info->test_suite_name()) + "." + info->name());
+  folder_.emplace(TestsDir(), CurrentTestName());
 }
 
 Launch WineTest::Setup(const fs::path& exe) const {

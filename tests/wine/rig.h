@@ -21,6 +21,7 @@
 #include "drive.h"
 #include "fixture.h"
 #include "helpers.h"
+#include "support.h"
 
 namespace zqrig {
 
@@ -79,20 +80,9 @@ class Rig {
 
 // --- per test ---------------------------------------------------------------
 
-// A fresh folder for one test under the build tree; emptied when made, kept
-// afterwards for a look.
-class TestFolder {
- public:
-  explicit TestFolder(const std::string& name);
-  const fs::path& Root() const { return root_; }
-  fs::path Temp() const { return root_ / "temp"; }  // the setup's TMP/TEMP
-  fs::path AppMgrLog() const { return root_ / "appmgr.log"; }
-  // A folder below Root(), created with its parents ("Program Files/App Mgr").
-  fs::path Make(const std::string& relative) const;
-
- private:
-  fs::path root_;
-};
+// A test's folder: TestFolder(TestsDir(), name), kept after the test.
+using ::TestFolder;
+fs::path TestsDir();  // <rig folder>/tests
 
 // Every file and folder below `dir`, as sorted relative paths ("a/b.cab").
 std::vector<std::string> FilesIn(const fs::path& dir);
