@@ -1,10 +1,10 @@
 // The Wine test rig, host side (see rig.h).
 //
 // The rig folder (ZQ_RIG_DIR, default <host build>/wine-rig) holds:
-//   world.env, prefix/, prefix-ready, home/, xvfb.log: the world of the
-//                  running rig (tools/wineworld), made anew for every run
+//   world.env, prefix/, prefix-ready, home/, xvfb.log, arch-<name>: the
+//                  world of the running rig (tools/wineworld), made anew for
+//                  every run
 //   rig.lock       taken while a rig is set up or taken down
-//   arch-<name>    whether that architecture runs ("1", or "0 <why>")
 //   tests/<name>/  one folder per test
 #include "rig.h"
 
@@ -17,7 +17,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <iterator>
 #include <stdexcept>
 
@@ -25,17 +24,12 @@ namespace zqrig {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using zq::ReadFile;
 using zq::SecondsSince;
 using zq::StartsWith;
 
 fs::path RigDir() {
   if (const char* dir = std::getenv("ZQ_RIG_DIR")) return dir;
   return ZQ_RIG_DEFAULT_DIR;
-}
-
-void WriteFile(const fs::path& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
 }
 
 // Taken while a rig is set up or taken down.
@@ -81,7 +75,6 @@ fs::path RigProgram(Arch arch, const std::string& name) { return OutDir() / Arch
 
 int Rig::SetUpForRun() {
   const zqworld::Lock lock = RigLock();
-  for (Arch arch : {Arch::x86_64, Arch::i686}) fs::remove(RigDir() / (std::string("arch-") + ArchName(arch)));
   zqworld::World world;
   std::string why;
   Clock::time_point start = Clock::now();
@@ -114,7 +107,7 @@ Rig& Rig::Get() {
   if (!rig.world_.display.empty()) return rig;
   std::optional<zqworld::World> world = zqworld::World::In(RigDir());
   bool owned = false;
-  if (!world || !world->xvfbPid || !fs::exists(world->prefix / "drive_c" / "windows" / "system32")) {
+  if (!world || !world->Ready()) {
     // No fixture ran: set up a rig for this process alone.
     world.reset();
     if (SetUpForRun() == 0 && (world = zqworld::World::In(RigDir()))) owned = true;
@@ -127,26 +120,12 @@ Rig& Rig::Get() {
 }
 
 bool Rig::CanRun(Arch arch, std::string* why, bool* broken) const {
-  // The cache holds "1", "0 <why>" (cannot run here) or "2 <why>" (should
-  // run here, but did not).
-  fs::path cache = RigDir() / (std::string("arch-") + ArchName(arch));
-  std::string known = ReadFile(cache);
-  if (known.empty()) {
-    fs::path standIn = RigProgram(arch, "CeAppMgr.exe");
-    bool cannot = false;
-    if (world_.display.empty()) {
-      known = "2 the rig could not be set up (see the output above)";
-    } else if (!fs::exists(standIn) || !fs::exists(RigProgram(arch, "zqdriver.exe"))) {
-      known = "2 the rig programs are not built in " + standIn.parent_path().string();
-    } else {
-      const std::string why = world_.WhyNotRunning(arch, {OutDir()}, &cannot);
-      known = why.empty() ? "1" : (cannot ? "0 " : "2 ") + why;
-    }
-    WriteFile(cache, known);
-  }
-  if (broken) *broken = known[0] == '2';
-  if (known == "1") return true;
-  if (why) *why = known.size() > 2 ? known.substr(2) : "unknown";
+  bool cannot = true;
+  const std::string said = world_.display.empty() ? "the rig could not be set up (see the output above)"
+                                                  : world_.WhyNotRunningIn(RigDir(), arch, {OutDir()}, &cannot);
+  if (broken) *broken = !said.empty() && !cannot;
+  if (said.empty()) return true;
+  if (why) *why = said;
   return false;
 }
 

@@ -119,6 +119,23 @@ std::string World::WhyNotRunning(Arch arch, const Programs& programs, bool* cann
          ": " + said + ")";
 }
 
+std::string World::WhyNotRunningIn(const fs::path& dir, Arch arch, const Programs& programs, bool* cannot) const {
+  // "1", "0 <why>" (cannot run here) or "2 <why>" (should run here, but did not).
+  const fs::path cache = dir / (std::string("arch-") + ArchName(arch));
+  std::string known = ReadFile(cache);
+  if (known.empty()) {
+    const fs::path standIn = programs.Get(arch, "CeAppMgr.exe");
+    bool no = false;
+    const std::string why = !fs::exists(standIn) || !fs::exists(programs.Get(arch, "zqdriver.exe"))
+                                ? "the driver and the stand-in are not built in " + standIn.parent_path().string()
+                                : WhyNotRunning(arch, programs, &no);
+    known = why.empty() ? "1" : (no ? "0 " : "2 ") + why;
+    std::ofstream(cache, std::ios::binary | std::ios::trunc) << known;
+  }
+  *cannot = known[0] == '0';
+  return known == "1" ? "" : known.substr(2);
+}
+
 // Found through /proc by the prefix in their environment, so that other
 // worlds are not looked at; ended by their ids.
 std::string World::EndCrashDebuggers() const {
@@ -232,6 +249,7 @@ fs::path TakeSlot(const fs::path& dir, int count, Lock* lock) {
 
 bool World::SetUpIn(const fs::path& dir, const Programs& programs, bool fresh, std::string* why) {
   TakeDownIn(dir);
+  for (Arch arch : {Arch::x86_64, Arch::i686}) fs::remove(dir / (std::string("arch-") + ArchName(arch)));
   prefix = dir / "prefix";
   home = dir / "home";
   if (!StartXvfb(dir / "xvfb.log", why) || !UsePrefixIn(dir, programs, fresh, "", why)) {
@@ -263,6 +281,8 @@ std::optional<World> World::In(const fs::path& dir) {
     world.xvfbPid = 0;
   return world;
 }
+
+bool World::Ready() const { return xvfbPid > 0 && fs::exists(prefix / "drive_c" / "windows" / "system32"); }
 
 bool World::TakeDownIn(const fs::path& dir) {
   std::optional<World> world = In(dir);

@@ -108,6 +108,10 @@ class World {
   // machine cannot run them at all (no loader; 32-bit programs refused by the
   // kernel and served by no emulator), false where they should run but fail.
   std::string WhyNotRunning(Arch arch, const Programs& programs, bool* cannot) const;
+  // The same, also where the driver or the stand-in is not built (*cannot
+  // false), found once for the world kept in `dir` (dir/arch-<name>) until
+  // SetUpIn sets one up there anew.
+  std::string WhyNotRunningIn(const fs::path& dir, Arch arch, const Programs& programs, bool* cannot) const;
   // Ends the crash debuggers of the prefix (Wine starts winedbg on an
   // unhandled exception; its dialog keeps the program alive); their ids.
   std::string EndCrashDebuggers() const;
@@ -124,6 +128,8 @@ class World {
   bool SetUpIn(const fs::path& dir, const Programs& programs, bool fresh, std::string* why);
   // The world set up in `dir`, its Xvfb dropped when that no longer runs.
   static std::optional<World> In(const fs::path& dir);
+  // Whether its Xvfb runs and its prefix is made.
+  bool Ready() const;
   // Ends it; false when there was none.
   static bool TakeDownIn(const fs::path& dir);
 };
