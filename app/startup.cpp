@@ -16,7 +16,8 @@ void CutAppMgrDir() {
   AppMgrDir[i] = 0;  // behind the backslash, or at 0 when there is none
 }
 
-// Steps 4 to 6.  A folder of that name that exists already is taken over.
+// The Workspace: a folder named from the tick count in the temporary
+// folder.  A folder of that name that exists already is taken over.
 static bool CreateWorkspace() {
   const DWORD tempChars = GetTempPathA(kPathChars, WorkspaceDir);
   FormatWorkspaceName(ScratchText, GetTickCount());
@@ -35,7 +36,8 @@ static bool CreateWorkspace() {
   return true;
 }
 
-// Steps 7 to 10.  The key is opened for reading only: full access on
+// The Application Manager's path from its App Paths key, and its folder.
+// The key is opened for reading only: full access on
 // HKEY_LOCAL_MACHINE needs administrator rights, which would make an
 // installed Application Manager look missing.
 static bool LocateAppMgr() {
@@ -55,7 +57,7 @@ static bool LocateAppMgr() {
   return true;
 }
 
-// Steps 11 and 12.
+// The setup's own file, opened for reading into run->OwnFile.
 static bool OpenOwnFile(RunResources* run) {
   GetModuleFileNameA(InstanceHandle, ScratchText, kPathChars);
   run->OwnFile = CreateFileA(ScratchText, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);

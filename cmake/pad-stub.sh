@@ -6,8 +6,8 @@
 # It also clears the PE header's CheckSum, which ld fills in: a signing tool
 # rewrites that field and the certificate-table entry of the data
 # directories, and StubChecksum counts both as zeros.  With zeros in both, a
-# setup's StubChecksum is the plain one over every byte, as before signing
-# was possible and as every other packer computes it.  The loader checks the
+# setup's StubChecksum is the plain one over every byte, as every other
+# packer computes it.  The loader checks the
 # CheckSum of drivers only, never of a program.
 set -eu
 image=$1 out=$2 arch=$3

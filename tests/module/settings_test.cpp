@@ -66,7 +66,7 @@ int main() {
   CHECK_TRUE("plain name", WorkspaceFilePath(path, "license.rtf"));
   CHECK_STR("plain name joined", path, "C:\\ws\\license.rtf");
   CHECK_TRUE("trailing blank stays allowed", WorkspaceFilePath(path, "b.cab "));
-  CHECK_TRUE("empty value keeps its old meaning", WorkspaceFilePath(path, ""));
+  CHECK_TRUE("empty value names the Workspace itself", WorkspaceFilePath(path, ""));
   for (const char* name : {"..\\x", "C:\\x", "x:y", "a/b", "CON", "NUL.txt", "..", "."})
     CHECK_TRUE(name, !WorkspaceFilePath(path, name));
   return FinishChecks();
