@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "fixture.h"
-#include "helpers.h"
+#include "tools/common/helpers.h"
 
 struct RunResult {
   std::string command;  // "zqpack ARGS..."

@@ -20,8 +20,8 @@
 #include "app/messages.h"
 #include "drive.h"
 #include "fixture.h"
-#include "helpers.h"
 #include "support.h"
+#include "tools/common/helpers.h"
 
 namespace zqrig {
 

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "helpers.h"
+#include "tools/common/helpers.h"
 
 namespace zqworld {
 namespace {

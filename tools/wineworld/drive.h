@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "protocol.h"
+#include "tools/testrig/driver/protocol.h"
 #include "world.h"
 
 namespace zqworld {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "helpers.h"
+#include "tools/common/helpers.h"
 #include "world.h"
 
 namespace zqworld {

@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "helpers.h"
+#include "tools/common/helpers.h"
 #include "world.h"
 
 extern char** environ;

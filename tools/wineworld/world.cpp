@@ -15,7 +15,7 @@
 #include <fstream>
 #include <thread>
 
-#include "helpers.h"
+#include "tools/common/helpers.h"
 
 namespace zqworld {
 namespace {

@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <set>
 
-#include "helpers.h"
+#include "tools/common/helpers.h"
 
 namespace {
 

@@ -19,11 +19,11 @@
 
 #include "drive.h"
 #include "errors.h"
-#include "helpers.h"
 #include "mitigations.h"
 #include "payload/format.h"
 #include "resources/resource.h"
 #include "setup_reader.h"
+#include "tools/common/helpers.h"
 
 namespace fs = std::filesystem;
 using json = nlohmann::ordered_json;
