@@ -22,10 +22,7 @@ static void MakeWorkspace(const char* storedName, const char* contents) {
     wsprintfA(path, "%s\\%s", WorkspaceDir, name);
     DeleteFileA(path);
     if (name != storedName) continue;
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD written = 0;
-    WriteFile(file, contents, lstrlenA(contents), &written, nullptr);
-    CloseHandle(file);
+    WriteWholeFile(path, contents, lstrlenA(contents));
   }
 }
 
