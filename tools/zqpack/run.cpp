@@ -3,7 +3,8 @@
 // The world lives in <cache>/zqpack/wine/ ($XDG_CACHE_HOME, else ~/.cache):
 //   slot-N/prefix/   a Wine prefix, made once and reused (--fresh: anew)
 //   slot-N/home/     HOME of its Wine processes
-//   slot-N/run/      this run's TEMP, stand-in, its log and Xvfb's log
+//   slot-N/run/      this run's TEMP, the stand-in's log and Xvfb's log; the
+//                    stand-in itself goes to the prefix's C:\Program Files
 //   slot-N.lock      held while a run uses slot N (zqworld::TakeSlot)
 #include "run.h"
 
@@ -37,7 +38,9 @@ using zq::ReadFile;
 using zq::SecondsSince;
 
 const int kSlots = 16;
+// Below the prefix's drive_c, where it is C:\Program Files\Windows CE Services.
 const char kStandInFolder[] = "Program Files/Windows CE Services";
+const char kStandInPath[] = "C:\\Program Files\\Windows CE Services\\CeAppMgr.exe";
 
 // The architecture of the program proper (the first kStubBytes of the
 // setup): PE32+ headers are the x86_64 build's, PE32 the i686 build's.
@@ -127,14 +130,14 @@ std::vector<std::string> Views(const zqworld::Outcome& run) {
 }
 
 // The hand-off against the packed files in `packed`.
-void CheckHandOff(const fs::path& log, const fs::path& packed, bool waitForIt, Report* report) {
+void CheckHandOff(const fs::path& log, const fs::path& packed, const fs::path& prefix, bool waitForIt, Report* report) {
   const std::vector<zqworld::AppMgrStart> starts =
       waitForIt ? zqworld::AwaitAppMgr(log, 1, 10) : zqworld::ReadAppMgrLog(log);
   report->appMgrStarts = starts.size();
   if (starts.empty()) return;
   const zqworld::AppMgrStart& start = starts[0];
   report->commandLine = start.commandLine;
-  const fs::path install = zqworld::UnixPath(start.ini).parent_path();
+  const fs::path install = zqworld::UnixPath(start.ini, prefix).parent_path();
   report->installFolder = install.string();
   std::vector<std::string> names = {"Setup.ini"};
   for (const auto& cab : start.cabs) names.push_back(cab.first);
@@ -290,11 +293,18 @@ int RunSetup(const RunOptions& options) {
     throw ZqError(zqworld::Interrupted() ? "interrupted" : why);
   report.prefix = world.prefix.string();
 
-  // The stand-in in a folder with blanks, as under Program Files; the 64-bit
-  // one and the 64-bit driver for setups of both architectures, so that
-  // where qemu runs 32-bit programs only the setup itself is emulated.
-  const fs::path appMgrDir = options.appMgrDir.empty() ? run / kStandInFolder : fs::absolute(options.appMgrDir);
-  fs::remove(appMgrDir / "CeAppMgr.exe");
+  // The stand-in in a folder with blanks under Program Files, fresh for each
+  // run.  The setup reads its path in ANSI, as it would on Windows, so it is
+  // the prefix's C: path, ASCII whatever the name of the home it lies below.
+  // The 64-bit stand-in and the 64-bit driver for setups of both
+  // architectures, so that where qemu runs 32-bit programs only the setup
+  // itself is emulated.
+  const bool ownAppMgrDir = !options.appMgrDir.empty();
+  const fs::path appMgrDir = ownAppMgrDir ? fs::absolute(options.appMgrDir) : world.prefix / "drive_c" / kStandInFolder;
+  if (ownAppMgrDir)
+    fs::remove(appMgrDir / "CeAppMgr.exe");
+  else
+    fs::remove_all(appMgrDir);
   std::set<fs::path> before;
   std::error_code absent;
   for (const auto& entry : fs::directory_iterator(appMgrDir, absent)) before.insert(entry.path());
@@ -303,7 +313,8 @@ int RunSetup(const RunOptions& options) {
   launch.exe = fs::absolute(options.setup);
   launch.cwd = launch.exe.parent_path();
   launch.temp = run / "temp";
-  launch.appPaths = zqworld::AppPaths::Pointing(zqworld::InstallStandIn(programs, Arch::x86_64, appMgrDir));
+  const fs::path standIn = zqworld::InstallStandIn(programs, Arch::x86_64, appMgrDir);
+  launch.appPaths = ownAppMgrDir ? zqworld::AppPaths::Pointing(standIn) : zqworld::AppPaths::Value(kStandInPath);
   launch.env["ZQ_APPMGR_LOG"] = zqworld::WinPath(run / "appmgr.log");
   launch.timeoutMs = options.interactive ? 3600 * 1000 : 60 * 1000;
   if (!options.screenshots.empty()) launch.captures = fs::absolute(options.screenshots);
@@ -333,7 +344,7 @@ int RunSetup(const RunOptions& options) {
   for (const auto& entry : fs::directory_iterator(appMgrDir))
     if (entry.path().filename() != "CeAppMgr.exe" && !before.count(entry.path()))
       report.besideAppMgr.push_back(entry.path().filename().string());
-  CheckHandOff(run / "appmgr.log", packed, !options.decline && report.exitCode == 0u, &report);
+  CheckHandOff(run / "appmgr.log", packed, world.prefix, !options.decline && report.exitCode == 0u, &report);
   if (zqworld::Interrupted()) report.driverErrors.insert(report.driverErrors.begin(), "interrupted");
   report.reason = WhatWentWrong(options, report);
   report.ok = report.reason.empty();
