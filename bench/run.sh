@@ -221,10 +221,12 @@ note "building the benchmark's tools (build/bench/tools)"
 T=$B/tools
 DATA_SOURCES=("$ROOT/bench/data.cpp" "$ROOT/tests/fixture/fixture.cpp" "$ROOT/tools/zqpack/bitmap.cpp"
               "$ROOT/tools/zqpack/deflater.cpp" "$ROOT/tools/zqpack/smallest_libdeflate.cpp"
-              "$ROOT/payload/checksum.cpp")
+              "$ROOT/payload/checksum.cpp" "$ROOT/tools/zqpack/cab_writer.cpp" "$ROOT/tools/zqpack/ce_setup.cpp"
+              "$ROOT/tools/zqpack/setup_xml_writer.cpp" "$ROOT/tools/zqpack/inf.cpp")
+# The fixture's cabinets come from zqpack's own writer, through libgcab.
 if stale "$T/zqbench-data" "${DATA_SOURCES[@]}" "$ROOT/tests/fixture/fixture.h"; then
   g++ -std=c++17 -O2 -Wall -Wextra -I "$ROOT/tools/zqpack" -I "$ROOT/tests/fixture" -I "$ROOT" -o "$T/zqbench-data" \
-    "${DATA_SOURCES[@]}" -lz -ldeflate
+    "${DATA_SOURCES[@]}" $(pkg-config --cflags --libs libgcab-1.0) -lz -ldeflate
 fi
 if stale "$T/zqbench-report" "$ROOT/bench/report.cpp"; then
   g++ -std=c++17 -O2 -Wall -Wextra -o "$T/zqbench-report" "$ROOT/bench/report.cpp"

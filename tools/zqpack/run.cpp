@@ -18,8 +18,10 @@
 #include <optional>
 #include <set>
 
+#include "cabinet_report.h"
 #include "drive.h"
 #include "errors.h"
+#include "fileio.h"
 #include "mitigations.h"
 #include "payload/format.h"
 #include "resources/resource.h"
@@ -245,6 +247,14 @@ zqworld::Script WizardScript(const RunOptions& options) {
   return script.Answer("no").Click(IDC_ACCEPT).Click(IDC_NEXT).Exit();
 }
 
+// What check says of the setup's CAB files, on stderr before anything runs:
+// an "ok" hand-off of a cabinet that no phone installs is no good setup.
+void PrintCabinetFindings(const std::string& setup) {
+  SetupReader reader(setup, TemporaryDirectory());
+  if (reader.Check().verdict.accepted())
+    fprintf(stderr, "%s", CabinetFindingsText(InspectSetupCabinets(reader)).c_str());
+}
+
 // The Wine world of this run, ended whatever happens.
 struct RunWorld : zqworld::World {
   ~RunWorld() { End(); }
@@ -260,6 +270,7 @@ int RunSetup(const RunOptions& options) {
   const std::optional<Arch> arch = ProgramArch(options.setup);
   if (!arch) throw ZqError(options.setup + " does not begin with an i686 or x86_64 Windows program");
   report.arch = zqworld::ArchName(*arch);
+  PrintCabinetFindings(options.setup);
   const std::string missing = Missing(options, *arch);
   if (!missing.empty()) throw ZqError(missing);
   const zqworld::Programs programs = FindPrograms();
