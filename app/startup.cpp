@@ -38,7 +38,8 @@ static bool TakeAnsiPath(char* dest, WCHAR* wide, MessageId role) {
   }
 }
 
-// Steps 4 to 6.  A folder of that name that exists already is taken over.
+// The Workspace: a folder named from the tick count in the temporary
+// folder.  A folder of that name that exists already is taken over.
 static bool CreateWorkspace() {
   WCHAR wide[kPathChars];
   const DWORD tempChars = GetTempPathW(kPathChars, wide);
@@ -59,7 +60,8 @@ static bool CreateWorkspace() {
   return true;
 }
 
-// Steps 7 to 10.  The key is opened for reading only: full access on
+// The Application Manager's path from its App Paths key, and its folder.
+// The key is opened for reading only: full access on
 // HKEY_LOCAL_MACHINE needs administrator rights, which would make an
 // installed Application Manager look missing.
 static bool LocateAppMgr() {
@@ -79,7 +81,7 @@ static bool LocateAppMgr() {
   return true;
 }
 
-// Steps 11 and 12.
+// The setup's own file, opened for reading into run->OwnFile.
 static bool OpenOwnFile(RunResources* run) {
   WCHAR wide[kPathChars];
   // The call's result is the path's length, or 0 when it failed, or the

@@ -5,9 +5,9 @@
 
 #include "payload/extract.h"
 
-// Start-up steps 1 to 12: common controls, error caption, module handle,
+// Start-up, in this order: common controls, error caption, module handle,
 // Workspace, the Application Manager's path from the registry, the own file
-// opened into run->OwnFile.  False with a pending error when a step failed.
+// opened into run->OwnFile.  False with a pending error when one failed.
 bool StartUp(RunResources* run);
 
 // The Workspace's name from a tick count: "_ZQI" and its low 16 bits as four

@@ -16,12 +16,12 @@
 
 constexpr MessageId kPayloadValid = MSG_COUNT;
 
-// Step 1: the file's length as GetFileSize gives it (its low 32 bits).
+// The file's length as GetFileSize gives it (its low 32 bits).
 inline MessageId CheckFileSize(uint32_t fileBytes) {
   return fileBytes < kMinFileBytes ? MSG_BAD_FILE_SIZE : kPayloadValid;
 }
 
-// Steps 4 to 7, once the program proper and the header are read: the
+// Once the program proper and the header are read: the
 // signature, the stub checksum, then an EntryCount whose table the work
 // buffer holds.  The count is checked before the table is allocated or read.
 inline MessageId CheckHeader(const PayloadHeader& header, uint32_t stubChecksum) {
@@ -31,7 +31,7 @@ inline MessageId CheckHeader(const PayloadHeader& header, uint32_t stubChecksum)
   return kPayloadValid;
 }
 
-// Step 9, once the table is read.
+// The entry table's checksum, once the table is read.
 inline MessageId CheckTable(const PayloadHeader& header, uint32_t tableChecksum) {
   return tableChecksum != header.TableChecksum ? MSG_BAD_TABLE_CRC : kPayloadValid;
 }
@@ -49,18 +49,18 @@ inline MessageId CheckInflatedSize(const PayloadHeader& header) {
   return header.InflatedSize == 0 ? MSG_INVALID_DATA : kPayloadValid;
 }
 
-// Step 16, once the stream is used up.
+// The data checksum, once the stream is used up.
 inline MessageId CheckData(const PayloadHeader& header, uint32_t dataChecksum) {
   return dataChecksum != header.DataChecksum ? MSG_BAD_DATA_CRC : kPayloadValid;
 }
 
-// Step 17 for one entry, before its name is read: a name span of 1 to
+// One entry, before its name is read: a name span of 1 to
 // kMaxNameBytes.
 inline MessageId CheckEntrySpan(const PayloadEntry& entry) {
   return NameSpanFitsLimits(entry) ? kPayloadValid : MSG_INVALID_DATA;
 }
 
-// Step 18: the name as read (`readBytes` of the span) ends inside what was
+// The entry's name as read (`readBytes` of the span) ends inside what was
 // read and names only a file in the Workspace.
 inline MessageId CheckEntryName(const char* nameBytes, uint32_t readBytes) {
   return NameIsTerminated(nameBytes, readBytes) && IsPlainFileName(nameBytes) ? kPayloadValid : MSG_INVALID_DATA;

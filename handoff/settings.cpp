@@ -18,8 +18,8 @@ void ReadSetupValue(const char* section, const char* key, char* dest, int capaci
 }
 
 bool WorkspaceFilePath(char* dest, const char* name) {
-  // An empty name keeps its old meaning: the Workspace folder itself, which
-  // no file operation affects.
+  // An empty name means the Workspace folder itself, which no file
+  // operation affects.
   if (name[0] != 0 && !IsPlainFileName(name)) {
     dest[0] = 0;
     return false;

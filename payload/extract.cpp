@@ -96,8 +96,8 @@ static bool AllocateOrFail(T** slot, SIZE_T bytes) {
 // in sight of the compiler, which then branches from each failing test
 // straight to its message: smaller than a helper that takes the verdict.
 //
-// Steps 1 to 9: size, program proper, header, signature, the two checksums
-// that need no inflating, and the reader's limits on the table.
+// Everything before inflating: size, program proper, header, signature, the
+// two checksums that need no inflating, and the reader's limits on the table.
 static bool CheckHeaderAndTable(RunResources* run, PayloadHeader* header) {
   if (const MessageId found = CheckFileSize(GetFileSize(run->OwnFile, nullptr)); found != kPayloadValid)
     return RecordCorruption(found);
@@ -121,7 +121,7 @@ static bool CheckHeaderAndTable(RunResources* run, PayloadHeader* header) {
   return true;
 }
 
-// Step 13.3: works one input chunk through the inflater, each call with a
+// Works one input chunk through the inflater, each call with a
 // fresh output space, until a call yields nothing or the chunk is used up.
 // ScratchText holds the data file's path for the messages.
 static bool InflateChunk(RunResources* run, const PayloadHeader& header) {
@@ -144,8 +144,7 @@ static bool InflateChunk(RunResources* run, const PayloadHeader& header) {
   }
 }
 
-// Steps 10 to 16: the compressed stream into the data file, then the data
-// checksum.  The own file stands at the first byte of the stream.  The
+// The compressed stream into the data file, then the data checksum.  The own file stands at the first byte of the stream.  The
 // inflater sums what it puts out for the stream's trailer; after each call
 // its running sum covers exactly the bytes inflated so far (a stream cut
 // short included), so the data checksum comes from it without a second pass
@@ -185,8 +184,8 @@ static bool InflateToDataFile(RunResources* run, const PayloadHeader& header) {
   return true;
 }
 
-// Steps 17 to 19 for one entry: its name read from the data file, checked,
-// and its file created in the Workspace.  ScratchText then holds its path.
+// One entry's name read from the data file and checked, and its file
+// created in the Workspace.  ScratchText then holds its path.
 static bool CreateEntryFile(RunResources* run, const PayloadEntry& entry) {
   if (const MessageId found = CheckEntrySpan(entry); found != kPayloadValid) return RecordCorruption(found);
   const DWORD span = entry.DataOffset - entry.NameOffset;
@@ -205,7 +204,7 @@ static bool CreateEntryFile(RunResources* run, const PayloadEntry& entry) {
   return true;
 }
 
-// Steps 20 to 22: the entry's contents copied in work-buffer chunks.
+// The entry's contents copied in work-buffer chunks.
 static bool CopyEntryData(RunResources* run, const PayloadEntry& entry) {
   SeekTo(run->DataFile, entry.DataOffset);
   for (uint32_t left = entry.DataSize; left > 0;) {

@@ -245,7 +245,7 @@ TEST(Cab, BadInputIsRefusedWithItsLineAndLosesNothing) {
     std::string said = row.said;
     for (size_t at; (at = said.find("DIR/")) != std::string::npos;) said.replace(at, 3, dir.work());
     EXPECT_TRUE(FailedWithOneLine(run, 1, {"zqpack cab: " + dir.Path(said)})) << Describe(run);
-    EXPECT_EQ(ReadText(out), "earlier");
+    EXPECT_EQ(ReadFile(out), "earlier");
     EXPECT_EQ(FilesBelow(dir.work()), before);
   }
 }

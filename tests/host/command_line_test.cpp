@@ -86,6 +86,6 @@ TEST(CommandLine, FullDiskLeavesTheOldSetupAndNoTemporaryFile) {
   EXPECT_TRUE(FailedWithOneLine(dir.Run({"-q", "build", "--stub", dir.Stub(), "-o", full + "/setup.exe",
                                          dir.Write("random.bin", zqfixture::RandomBytes(3 << 20, 9))}),
                                 1, {"setup.exe"}));
-  EXPECT_EQ(ReadText(full + "/setup.exe"), "old");
+  EXPECT_EQ(ReadFile(full + "/setup.exe"), "old");
   EXPECT_EQ(FilesBelow(full), Args({"setup.exe"}));
 }

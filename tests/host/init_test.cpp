@@ -60,7 +60,7 @@ TEST(Init, RefusesANameSetupIniCannotCarryAndNeverReplacesAFile) {
                                           "license.rtf", "readme.txt"}));
   WriteText(dir.Path("Setup.ini"), "mine");
   EXPECT_TRUE(FailedWithOneLine(dir.Run({"init", dir.work(), "--product", "Other"}), 1, {"Setup.ini", "exists"}));
-  EXPECT_EQ(ReadText(dir.Path("Setup.ini")), "mine");
+  EXPECT_EQ(ReadFile(dir.Path("Setup.ini")), "mine");
   // One file of the example in an otherwise empty folder: nothing is written.
   WriteText(dir.Path("head.bmp"), "mine");
   for (const char* name :

@@ -124,6 +124,6 @@ TEST(SetupExtract, WritesEntriesAsTheProgramDoesAndReplacesLinks) {
                                    {"b.txt", "trailing dot and blank"},
                                    {"../outside.txt", "untouched"},
                                    {"victim.txt", "from the setup"}})
-    EXPECT_EQ(ReadText(dir.Path("out/") + name), text) << name;
+    EXPECT_EQ(ReadFile(dir.Path("out/") + name), text) << name;
   EXPECT_FALSE(fs::is_symlink(dir.Path("out/victim.txt")));
 }

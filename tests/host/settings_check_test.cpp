@@ -23,7 +23,7 @@ using Change = std::function<void(const TestFolder&)>;
 
 // Replaces one line of the sample Setup.ini ("" removes it with its line end).
 void SetLine(const TestFolder& dir, const std::string& line, const std::string& replacement) {
-  std::string ini = ReadText(dir.Path("Setup.ini"));
+  std::string ini = ReadFile(dir.Path("Setup.ini"));
   const size_t at = ini.find(line);
   ASSERT_NE(at, std::string::npos) << line;
   const size_t end = at + line.size() + (replacement.empty() && ini.compare(at + line.size(), 2, "\r\n") == 0 ? 2 : 0);

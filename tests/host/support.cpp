@@ -1,6 +1,5 @@
 #include "support.h"
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -10,7 +9,7 @@
 namespace fs = std::filesystem;
 
 RunResult TestFolder::Run(const std::vector<std::string>& args) const {
-  const std::string scratch = root_ + "/scratch";
+  const std::string scratch = (root_ / "scratch").string();
   fs::create_directories(scratch);
   RunResult run;
   run.command = "zqpack";
@@ -57,18 +56,40 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-TestFolder::TestFolder() {
+std::string CurrentTestName() {
   const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  std::string name = std::string(info->test_suite_name()) + "." + info->name();
-  std::replace(name.begin(), name.end(), '/', '_');
-  root_ = std::string(ZQ_TEST_TEMP) + "/" + name;
-  fs::remove_all(root_);
+  return std::string(info->test_suite_name()) + "." + info->name();
+}
+
+namespace {
+
+// <base>/<name> ('/' and ' ' made '_'), emptied.
+fs::path FreshFolder(const fs::path& base, std::string name) {
+  for (char& c : name)
+    if (c == '/' || c == ' ') c = '_';
+  std::error_code ignored;
+  fs::remove_all(base / name, ignored);
+  return base / name;
+}
+
+}  // namespace
+
+TestFolder::TestFolder() : root_(FreshFolder(ZQ_TEST_TEMP, CurrentTestName())), removeWhenPassed_(true) {
   fs::create_directories(work());
+}
+
+TestFolder::TestFolder(const fs::path& base, const std::string& name) : root_(FreshFolder(base, name)) {
+  fs::create_directories(Temp());
 }
 
 TestFolder::~TestFolder() {
   std::error_code ec;
-  if (!::testing::Test::HasFailure()) fs::remove_all(root_, ec);
+  if (removeWhenPassed_ && !::testing::Test::HasFailure()) fs::remove_all(root_, ec);
+}
+
+fs::path TestFolder::Make(const std::string& relative) const {
+  fs::create_directories(root_ / relative);
+  return root_ / relative;
 }
 
 std::string TestFolder::Write(const std::string& name, const std::vector<uint8_t>& bytes) const {
@@ -83,13 +104,6 @@ void TestFolder::WriteSample() const {
 
 std::string TestFolder::WriteSetup(const zqfixture::SetupRecipe& r) const {
   return Write("setup.exe", zqfixture::BuildSetup(r));
-}
-
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
 }
 
 void WriteText(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }

@@ -1,13 +1,16 @@
-// What the host tests share: a fresh folder per test inside the build tree,
+// What the tests share: a fresh folder per test inside the build tree,
 // fixture-built files written into it, and zqpack run as a child process.
+// The host tests and the Wine rig both use it.
 #pragma once
 #include <gtest/gtest.h>
 #include <stdint.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "fixture.h"
+#include "tools/common/helpers.h"
 
 struct RunResult {
   std::string command;  // "zqpack ARGS..."
@@ -25,16 +28,26 @@ std::vector<std::string> Lines(const std::string& text);
 
 zqfixture::SetupRecipe SampleRecipe();  // the sample setup (zqfixture::SampleEntries)
 
-// <build>/tests/host/tmp/<Suite>.<Test>, empty at the start, removed at the
-// end when the test passed.  Files of a test go below work().
+// A fresh folder for one test under the build tree, emptied when made.
 class TestFolder {
  public:
+  // <build>/tests/host/tmp/<Suite>.<Test>, removed at the end when the test
+  // passed.  Files of a test go below work().
   TestFolder();
+  // <base>/<name> ('/' and ' ' made '_') with an empty Temp(), kept
+  // afterwards for a look.
+  TestFolder(const std::filesystem::path& base, const std::string& name);
   ~TestFolder();
   TestFolder(const TestFolder&) = delete;
   TestFolder& operator=(const TestFolder&) = delete;
 
-  std::string work() const { return root_ + "/work"; }
+  const std::filesystem::path& Root() const { return root_; }
+  std::filesystem::path Temp() const { return root_ / "temp"; }  // a setup's TMP/TEMP
+  std::filesystem::path AppMgrLog() const { return root_ / "appmgr.log"; }
+  // A folder below Root(), created with its parents ("Program Files/App Mgr").
+  std::filesystem::path Make(const std::string& relative) const;
+
+  std::string work() const { return (root_ / "work").string(); }
   std::string Path(const std::string& name) const { return work() + "/" + name; }
   std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) const;  // returns the path
   void WriteSample() const;                                                             // the sample's five files
@@ -44,9 +57,13 @@ class TestFolder {
   RunResult Run(const std::vector<std::string>& args) const;
 
  private:
-  std::string root_;
+  std::filesystem::path root_;
+  bool removeWhenPassed_ = false;
 };
 
+// "Suite.Test" of the running test.
+std::string CurrentTestName();
+
+using zq::ReadFile;
 using zqfixture::FilesBelow;
-std::string ReadText(const std::string& path);
 void WriteText(const std::string& path, const std::string& text);

@@ -4,6 +4,7 @@
 #pragma once
 #include <stdio.h>
 #include <string.h>
+#include <windows.h>
 
 inline int gChecksPassed = 0, gChecksFailed = 0;
 
@@ -18,6 +19,14 @@ inline void Check(bool ok, const char* got, const char* want, bool whole, const 
 #define CHECK_TRUE(what, condition) Check((condition), nullptr, nullptr, true, what, __LINE__)
 #define CHECK_STR(what, got, want) Check(true, (got), (want), true, what, __LINE__)
 #define CHECK_HAS(what, got, part) Check(true, (got), (part), false, what, __LINE__)
+
+// A file made anew with these bytes, for a test's set-up.
+inline void WriteWholeFile(const char* path, const void* bytes, DWORD size) {
+  HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  DWORD written = 0;
+  WriteFile(file, bytes, size, &written, nullptr);
+  CloseHandle(file);
+}
 
 inline int FinishChecks() {
   printf("%d passed, %d failed\n", gChecksPassed, gChecksFailed);

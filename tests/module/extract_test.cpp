@@ -81,10 +81,7 @@ static void WriteSetup(const char* path, uint16_t size, Damage damage) {
   if (damage == Damage::CutShort) header.CompressedSize += 100;  // the file ends first
   CopyMemory(file + 32768, &header, sizeof header);
   CopyMemory(file + 32768 + 28, &entry, sizeof entry);
-  HANDLE out = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  DWORD written = 0;
-  WriteFile(out, file, 32768 + 28 + 12 + streamBytes, &written, nullptr);
-  CloseHandle(out);
+  WriteWholeFile(path, file, 32768 + 28 + 12 + streamBytes);
 }
 
 int main() {

@@ -11,10 +11,7 @@ static char Path[MAX_PATH * 2], Text[512];
 static const char* WriteLicense(const char* name, const char* contents) {
   GetTempPathA(MAX_PATH, Path);
   lstrcatA(Path, name);
-  HANDLE file = CreateFileA(Path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  DWORD written = 0;
-  WriteFile(file, contents, lstrlenA(contents), &written, nullptr);
-  CloseHandle(file);
+  WriteWholeFile(Path, contents, lstrlenA(contents));
   return Path;
 }
 

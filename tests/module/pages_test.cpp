@@ -14,10 +14,7 @@ static HGDIOBJ Objects[2][3];
 static void WriteFileOf(const char* name, const void* bytes, DWORD size) {
   char path[kPathChars];
   wsprintfA(path, "%s\\%s", WorkspaceDir, name);
-  HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  DWORD written = 0;
-  WriteFile(file, bytes, size, &written, nullptr);
-  CloseHandle(file);
+  WriteWholeFile(path, bytes, size);
 }
 
 // A 2 x 2 pixel, 24-bit bitmap file.

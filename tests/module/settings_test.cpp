@@ -22,10 +22,7 @@ static void MakeWorkspace(const char* storedName, const char* contents) {
     wsprintfA(path, "%s\\%s", WorkspaceDir, name);
     DeleteFileA(path);
     if (name != storedName) continue;
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD written = 0;
-    WriteFile(file, contents, lstrlenA(contents), &written, nullptr);
-    CloseHandle(file);
+    WriteWholeFile(path, contents, lstrlenA(contents));
   }
 }
 
@@ -66,7 +63,7 @@ int main() {
   CHECK_TRUE("plain name", WorkspaceFilePath(path, "license.rtf"));
   CHECK_STR("plain name joined", path, "C:\\ws\\license.rtf");
   CHECK_TRUE("trailing blank stays allowed", WorkspaceFilePath(path, "b.cab "));
-  CHECK_TRUE("empty value keeps its old meaning", WorkspaceFilePath(path, ""));
+  CHECK_TRUE("empty value names the Workspace itself", WorkspaceFilePath(path, ""));
   for (const char* name : {"..\\x", "C:\\x", "x:y", "a/b", "CON", "NUL.txt", "..", "."})
     CHECK_TRUE(name, !WorkspaceFilePath(path, name));
   return FinishChecks();

@@ -40,10 +40,10 @@ class Extraction : public ProgramTest {
     const Outcome run = Drive(launch);
     EXPECT_EQ(Rig::Get().World().EndCrashDebuggers(), "") << "Wine's crash debugger ran";
     EXPECT_TRUE(verdict.accepted() ? run.ShowedWizard() : Refused(run, verdict.text));
-    for (const std::string& line : run.lines)
-      EXPECT_TRUE(line.rfind("WINDOW ", 0) != 0 || (line.find("msctls_progress32") == std::string::npos &&
-                                                    line.find("Please wait") == std::string::npos))
-          << "the progress window outlived extraction: " << line;
+    for (const zqprotocol::Line& line : run.parsed)
+      EXPECT_TRUE(line.word != "WINDOW" || (line.text.find("msctls_progress32") == std::string::npos &&
+                                            line.text.find("Please wait") == std::string::npos))
+          << "the progress window outlived extraction: " << line.text;
     EXPECT_EQ(before.Changes(Snapshot(folder().Root())), std::vector<std::string>()) << "outside the Workspace";
     EXPECT_EQ(systemBefore.Changes(Snapshot(driveC)), std::vector<std::string>()) << "on drive C:";
     const fs::path workspace = OnlyWorkspace();
@@ -59,7 +59,7 @@ class Extraction : public ProgramTest {
                  left.end());
     EXPECT_EQ(left, names) << "the Workspace's files";
     for (const auto& [name, contents] : files)
-      EXPECT_TRUE(FileBytes(workspace / name) == contents) << name << " differs from its entry";
+      EXPECT_TRUE(zqfixture::ReadFileBytes(workspace / name) == contents) << name << " differs from its entry";
   }
 
   void RunDamageTableRows(bool accepted) {
@@ -112,7 +112,7 @@ TEST_P(Extraction, ProgressWindowFollowsTheStream) {
     recipe.inflatedSize = row.inflatedSize;
     const fs::path setup = WriteSetup(recipe);
     PayloadHeader header;
-    std::memcpy(&header, FileBytes(setup).data() + kProgramBytes, sizeof header);
+    std::memcpy(&header, zqfixture::ReadFileBytes(setup).data() + kProgramBytes, sizeof header);
     const ProgramResult run = RunProgram(arch(), RigProgram(arch(), "module_progress_probe.exe"),
                                          {WinPath(setup), WinPath(folder().Make("workspace"))});
     std::map<std::string, std::string> said;  // first word -> the rest, lines of one word joined by '\n'

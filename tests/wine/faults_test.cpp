@@ -138,7 +138,8 @@ TEST_P(Faults, RichEditMissing) {
   const fs::path workspace = OnlyWorkspace();
   EXPECT_EQ(FilesIn(workspace),
             (std::vector<std::string>{"DEMO.CAB", "Setup.ini", "body.bmp", "head.bmp", "license.rtf"}));
-  for (const Entry& entry : entries) EXPECT_EQ(FileBytes(workspace / entry.name), entry.contents) << entry.name;
+  for (const Entry& entry : entries)
+    EXPECT_EQ(zqfixture::ReadFileBytes(workspace / entry.name), entry.contents) << entry.name;
 }
 
 // The App Paths value fills all 260 bytes with no zero behind them (binary:
@@ -173,8 +174,8 @@ TEST_P(Faults, AppPathsValueOf260BytesWithoutZero) {
   EXPECT_TRUE(run.ExitedWith(0));
   const fs::path install = appMgr.parent_path() / "Sample";
   EXPECT_EQ(FilesIn(install), (std::vector<std::string>{"DEMO.CAB", "Setup.ini"}));
-  EXPECT_EQ(FileBytes(install / "Setup.ini"), entries[3].contents);
-  EXPECT_EQ(FileBytes(install / "DEMO.CAB"), entries[4].contents);
+  EXPECT_EQ(zqfixture::ReadFileBytes(install / "Setup.ini"), entries[3].contents);
+  EXPECT_EQ(zqfixture::ReadFileBytes(install / "DEMO.CAB"), entries[4].contents);
 }
 
 // A license of 3 MiB of text, no limit set on the viewer (this Wine's Rich

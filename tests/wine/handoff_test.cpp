@@ -128,7 +128,7 @@ TEST_P(HandOff, FailuresAreReported) {
     EXPECT_TRUE(run.ExitedWith(0));
     EXPECT_EQ(fs::exists(install), row.occupied || !row.moved.empty());
     if (row.occupied) {
-      EXPECT_TRUE(FileBytes(install) == Bytes("not a folder"));
+      EXPECT_TRUE(zqfixture::ReadFileBytes(install) == Bytes("not a folder"));
     } else {
       EXPECT_EQ(FilesIn(install), row.moved);
     }

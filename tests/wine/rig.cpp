@@ -1,18 +1,15 @@
 // The Wine test rig, host side (see rig.h).
 //
 // The rig folder (ZQ_RIG_DIR, default <host build>/wine-rig) holds:
-//   world.env, prefix/, prefix-ready, home/, xvfb.log: the world of the
-//                  running rig (tools/wineworld), made anew for every run
+//   world.env, prefix/, prefix-ready, home/, xvfb.log, arch-<name>: the
+//                  world of the running rig (tools/wineworld), made anew for
+//                  every run
 //   rig.lock       taken while a rig is set up or taken down
-//   arch-<name>    whether that architecture runs ("1", or "0 <why>")
 //   tests/<name>/  one folder per test
 #include "rig.h"
 
 #include <errno.h>
-#include <fcntl.h>
-#include <sys/file.h>
 #include <sys/mount.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -20,48 +17,23 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <iterator>
-#include <sstream>
 #include <stdexcept>
 
 namespace zqrig {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-double SecondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+using zq::SecondsSince;
+using zq::StartsWith;
 
 fs::path RigDir() {
   if (const char* dir = std::getenv("ZQ_RIG_DIR")) return dir;
   return ZQ_RIG_DEFAULT_DIR;
 }
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteFile(const fs::path& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
-}
-
-bool StartsWith(const std::string& text, const std::string& head) { return text.rfind(head, 0) == 0; }
-
-class RigLock {
- public:
-  RigLock() {
-    fs::create_directories(RigDir());
-    fd_ = open((RigDir() / "rig.lock").c_str(), O_RDWR | O_CREAT, 0644);
-    if (fd_ >= 0) flock(fd_, LOCK_EX);
-  }
-  ~RigLock() {
-    if (fd_ >= 0) close(fd_);
-  }
-
- private:
-  int fd_ = -1;
-};
+// Taken while a rig is set up or taken down.
+zqworld::Lock RigLock() { return zqworld::Lock(RigDir() / "rig.lock", true); }
 
 // The first window of a new prefix, and the first use of the setup's dialog
 // font, Rich Edit and Arial, take seconds (font caches, DLL set-up): pay that
@@ -102,8 +74,7 @@ fs::path RigProgram(Arch arch, const std::string& name) { return OutDir() / Arch
 // --- Rig --------------------------------------------------------------------
 
 int Rig::SetUpForRun() {
-  RigLock lock;
-  for (Arch arch : {Arch::x86_64, Arch::i686}) fs::remove(RigDir() / (std::string("arch-") + ArchName(arch)));
+  const zqworld::Lock lock = RigLock();
   zqworld::World world;
   std::string why;
   Clock::time_point start = Clock::now();
@@ -125,7 +96,7 @@ int Rig::SetUpForRun() {
 }
 
 int Rig::TakeDownForRun() {
-  RigLock lock;
+  const zqworld::Lock lock = RigLock();
   std::printf("wine rig: %s\n",
               zqworld::World::TakeDownIn(RigDir()) ? "Xvfb and wineserver ended" : "nothing to take down");
   return 0;
@@ -136,7 +107,7 @@ Rig& Rig::Get() {
   if (!rig.world_.display.empty()) return rig;
   std::optional<zqworld::World> world = zqworld::World::In(RigDir());
   bool owned = false;
-  if (!world || !world->xvfbPid || !fs::exists(world->prefix / "drive_c" / "windows" / "system32")) {
+  if (!world || !world->Ready()) {
     // No fixture ran: set up a rig for this process alone.
     world.reset();
     if (SetUpForRun() == 0 && (world = zqworld::World::In(RigDir()))) owned = true;
@@ -149,59 +120,20 @@ Rig& Rig::Get() {
 }
 
 bool Rig::CanRun(Arch arch, std::string* why, bool* broken) const {
-  // The cache holds "1", "0 <why>" (cannot run here) or "2 <why>" (should
-  // run here, but did not).
-  fs::path cache = RigDir() / (std::string("arch-") + ArchName(arch));
-  std::string known = ReadFile(cache);
-  if (known.empty()) {
-    fs::path standIn = RigProgram(arch, "CeAppMgr.exe");
-    bool cannot = false;
-    if (world_.display.empty()) {
-      known = "2 the rig could not be set up (see the output above)";
-    } else if (!fs::exists(standIn) || !fs::exists(RigProgram(arch, "zqdriver.exe"))) {
-      known = "2 the rig programs are not built in " + standIn.parent_path().string();
-    } else {
-      const std::string why = world_.WhyNotRunning(arch, {OutDir()}, &cannot);
-      known = why.empty() ? "1" : (cannot ? "0 " : "2 ") + why;
-    }
-    while (!known.empty() && std::isspace(static_cast<unsigned char>(known.back()))) known.pop_back();
-    WriteFile(cache, known);
-  }
-  if (broken) *broken = known[0] == '2';
-  if (known == "1") return true;
-  if (why) *why = known.size() > 2 ? known.substr(2) : "unknown";
+  bool cannot = true;
+  const std::string said = world_.display.empty() ? "the rig could not be set up (see the output above)"
+                                                  : world_.WhyNotRunningIn(RigDir(), arch, {OutDir()}, &cannot);
+  if (broken) *broken = !said.empty() && !cannot;
+  if (said.empty()) return true;
+  if (why) *why = said;
   return false;
 }
 
 // --- per test ---------------------------------------------------------------
 
-TestFolder::TestFolder(const std::string& name) {
-  std::string safe = name;
-  for (char& c : safe)
-    if (c == '/' || c == ' ') c = '_';
-  root_ = RigDir() / "tests" / safe;
-  std::error_code ignored;
-  fs::remove_all(root_, ignored);
-  fs::create_directories(Temp());
-}
-
-fs::path TestFolder::Make(const std::string& relative) const {
-  fs::create_directories(root_ / relative);
-  return root_ / relative;
-}
+fs::path TestsDir() { return RigDir() / "tests"; }
 
 std::vector<std::string> FilesIn(const fs::path& dir) { return zqfixture::FilesBelow(dir.string()); }
-
-std::vector<uint8_t> FileBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-std::string Joined(const std::vector<std::string>& items, const std::string& separator) {
-  std::string text;
-  for (const std::string& item : items) text += (text.empty() ? "" : separator) + item;
-  return text.empty() ? "(nothing)" : text;
-}
 
 fs::path InstallStandIn(Arch arch, const fs::path& folder) {
   // Which build the setup starts does not matter to it; where qemu runs
@@ -296,8 +228,6 @@ SetupRecipe Recipe(Arch arch, std::vector<Entry> entries) {
   recipe.entries = std::move(entries);
   return recipe;
 }
-
-// --- results ----------------------------------------------------------------
 
 // --- results ----------------------------------------------------------------
 
@@ -403,8 +333,7 @@ void WineTest::SetUp() {
     if (broken) GTEST_FAIL() << ArchName(arch()) << " should run here but does not: " << why;
     GTEST_SKIP() << ArchName(arch()) << " not run: " << why;
   }
-  const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  folder_.emplace(std::string(info->test_suite_name()) + "." + info->name());
+  folder_.emplace(TestsDir(), CurrentTestName());
 }
 
 Launch WineTest::Setup(const fs::path& exe) const {
@@ -473,7 +402,7 @@ void ProgramTest::ExpectHandedOff(const Outcome& run, const fs::path& install, c
   EXPECT_EQ(FilesIn(install), listing);
   for (const Entry& entry : files)
     if (handedOver(entry.name)) {
-      EXPECT_TRUE(FileBytes(install / entry.name) == entry.contents) << entry.name << " in " << install;
+      EXPECT_TRUE(zqfixture::ReadFileBytes(install / entry.name) == entry.contents) << entry.name << " in " << install;
     }
   EXPECT_EQ(Workspaces(temp), std::vector<fs::path>()) << Joined(FilesIn(temp));
 }

@@ -20,10 +20,14 @@
 #include "drive.h"
 #include "fixture.h"
 #include "format/messages.h"
+#include "support.h"
+#include "tools/common/helpers.h"
 
 namespace zqrig {
 
 namespace fs = std::filesystem;
+using zq::Joined;
+using zq::Lower;
 using zqfixture::Bytes;
 using zqfixture::Entry;
 using zqfixture::SetupRecipe;
@@ -76,26 +80,12 @@ class Rig {
 
 // --- per test ---------------------------------------------------------------
 
-// A fresh folder for one test under the build tree; emptied when made, kept
-// afterwards for a look.
-class TestFolder {
- public:
-  explicit TestFolder(const std::string& name);
-  const fs::path& Root() const { return root_; }
-  fs::path Temp() const { return root_ / "temp"; }  // the setup's TMP/TEMP
-  fs::path AppMgrLog() const { return root_ / "appmgr.log"; }
-  // A folder below Root(), created with its parents ("Program Files/App Mgr").
-  fs::path Make(const std::string& relative) const;
-
- private:
-  fs::path root_;
-};
+// A test's folder: TestFolder(TestsDir(), name), kept after the test.
+using ::TestFolder;
+fs::path TestsDir();  // <rig folder>/tests
 
 // Every file and folder below `dir`, as sorted relative paths ("a/b.cab").
 std::vector<std::string> FilesIn(const fs::path& dir);
-// A file's bytes; empty when it cannot be read.
-std::vector<uint8_t> FileBytes(const fs::path& path);
-std::string Joined(const std::vector<std::string>& items, const std::string& separator = ", ");
 
 // Copies the stand-in CeAppMgr.exe into `folder` (created) and returns its
 // path: the x86_64 build wherever that runs, for setups of both builds.

@@ -52,7 +52,7 @@ TEST_P(SignedSetup, RunsThroughTheWizardUnlessDamaged) {
   EXPECT_TRUE(starts[0].iniExists) << starts[0];
   EXPECT_EQ(starts[0].cabs, (std::vector<std::pair<std::string, bool>>{{"DEMO.CAB", true}})) << starts[0];
 
-  std::vector<uint8_t> bytes = FileBytes(setup);
+  std::vector<uint8_t> bytes = zqfixture::ReadFileBytes(setup);
   bytes[kTableOffset + 4] ^= 0x01;
   zqfixture::WriteFileBytes(setup.string(), bytes);
   launch.script = Script().Box().Answer("ok").Exit();

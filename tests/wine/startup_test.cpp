@@ -3,7 +3,6 @@
 // the Application Manager's folder: tests/module/startup_test.cpp; the file's
 // size: the damage table.)
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 
 #include "resources/resource.h"
@@ -94,8 +93,7 @@ std::vector<std::string> TakeMarkers(const fs::path& dir) {
   for (std::string name : FilesIn(dir)) {
     if (name.find(".loaded") == std::string::npos) continue;
     fs::remove(dir / name);
-    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
-    found.push_back(name);
+    found.push_back(Lower(name));
   }
   return found;
 }
@@ -126,7 +124,7 @@ TEST_P(Startup, PlantedDllsNeverLoad) {
     careless.script.Exit();
     const Outcome control = Drive(careless);
     TakeMarkers(current);
-    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
+    name = Lower(name);
     const std::vector<std::string> markers = TakeMarkers(download);
     ASSERT_NE(std::find(markers.begin(), markers.end(), name + ".loaded"), markers.end())
         << "plainload.exe did not take the planted " << name << ", so this test could not fail\n"

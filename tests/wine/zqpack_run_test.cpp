@@ -19,7 +19,7 @@ TEST_P(ZqpackRun, ReportsWhatTheSetupDid) {
   const fs::path blocked = folder().Make("blocked"), shots = folder().Root() / "shots", demo = ZQ_SOURCE_DIR "/demo";
   const fs::path scratch = folder().Root() / "scratch";
   ASSERT_EQ(RunZqpack({"-q", "build", demo / "Setup.ini", "-o", setup, "--arch", ArchName(arch())}, scratch).status, 0);
-  std::vector<uint8_t> bytes = FileBytes(setup);
+  std::vector<uint8_t> bytes = zqfixture::ReadFileBytes(setup);
   bytes[32768 + (bytes.size() - 32768) / 2] ^= 0xFF;
   zqfixture::WriteFileBytes(damaged.string(), bytes);
   const std::string message =

@@ -43,7 +43,7 @@ TEST_P(ZqpackWine, InitExampleBuiltAtBestRunsToTheWizard) {
   zqfixture::WriteFileBytes((product / "readme.txt").string(), contents);
   ProgramResult made = RunZqpack({"cab", (product / "EXAMPLE.inf").string()}, scratch);
   ASSERT_EQ(made.status, 0) << "zqpack cab said: " << made.out << made.err;
-  const std::vector<uint8_t> cab = FileBytes(product / "EXAMPLE.CAB");
+  const std::vector<uint8_t> cab = zqfixture::ReadFileBytes(product / "EXAMPLE.CAB");
   const fs::path setup = folder().Root() / "ExampleSetup.exe";
   ProgramResult build = RunZqpack(
       {"-q", "build", (product / "Setup.ini").string(), "-o", setup.string(), "--arch", ArchName(arch()), "--best"},
@@ -62,8 +62,8 @@ TEST_P(ZqpackWine, InitExampleBuiltAtBestRunsToTheWizard) {
   EXPECT_EQ(head->rect.w, 55) << head->line;
   const fs::path workspace = OnlyWorkspace();
   EXPECT_EQ(FilesIn(workspace), (std::vector<std::string>{"EXAMPLE.CAB", "Setup.ini"}));
-  EXPECT_TRUE(FileBytes(workspace / "Setup.ini") == FileBytes(product / "Setup.ini"));
-  EXPECT_TRUE(FileBytes(workspace / "EXAMPLE.CAB") == cab) << "EXAMPLE.CAB differs from the publisher's";
+  EXPECT_TRUE(zqfixture::ReadFileBytes(workspace / "Setup.ini") == zqfixture::ReadFileBytes(product / "Setup.ini"));
+  EXPECT_TRUE(zqfixture::ReadFileBytes(workspace / "EXAMPLE.CAB") == cab) << "EXAMPLE.CAB differs from the publisher's";
 }
 
 // zqpack.exe (built for x86_64 only) under Wine, packing this architecture's
@@ -111,7 +111,7 @@ TEST_P(ZqpackWine, WindowsBuildRoundTripsUnderWine) {
   std::sort(names.begin(), names.end());
   ASSERT_EQ(FilesIn(output), names);
   for (const Entry& entry : entries)
-    EXPECT_TRUE(FileBytes(output / entry.name) == entry.contents) << entry.name << " came back changed";
+    EXPECT_TRUE(zqfixture::ReadFileBytes(output / entry.name) == entry.contents) << entry.name << " came back changed";
 
   ProgramResult onLinux =
       RunZqpack({"verify", (folder().Root() / "setup.exe").string()}, folder().Root() / "zqpack-scratch");

@@ -6,69 +6,18 @@
 #include <fstream>
 #include <sstream>
 
+#include "tools/common/helpers.h"
+
 namespace zqworld {
 namespace {
 
+using zq::Joined;
+using zq::SecondsSince;
+using zq::StartsWith;
+
 const int kDriverHardLimitSeconds = 300;  // beyond every wait of one script
 
-bool StartsWith(const std::string& text, const std::string& head) { return text.rfind(head, 0) == 0; }
-
-std::string Joined(const std::vector<std::string>& items, const std::string& separator) {
-  std::string text;
-  for (const std::string& item : items) text += (text.empty() ? "" : separator) + item;
-  return text;
-}
-
-// --- parsing the driver's lines ---------------------------------------------
-
-// text[*pos] is the opening quote of a C-escaped string.
-std::string Unescape(const std::string& text, size_t* pos) {
-  std::string out;
-  size_t i = *pos + 1;
-  for (; i < text.size() && text[i] != '"'; ++i) {
-    if (text[i] != '\\' || i + 1 >= text.size()) {
-      out += text[i];
-      continue;
-    }
-    char c = text[++i];
-    if (c == 'n')
-      out += '\n';
-    else if (c == 'r')
-      out += '\r';
-    else if (c == 't')
-      out += '\t';
-    else if (c != 'x')
-      out += c;
-    else if (i + 2 < text.size()) {
-      out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
-      i += 2;
-    }
-  }
-  *pos = i + 1;
-  return out;
-}
-
-// "WORD key=value key="quoted value" ..." -> the word and the fields.
-std::map<std::string, std::string> Fields(const std::string& line, std::string* word) {
-  std::map<std::string, std::string> fields;
-  size_t pos = line.find(' ');
-  *word = line.substr(0, pos);
-  while (pos != std::string::npos && pos < line.size()) {
-    while (pos < line.size() && line[pos] == ' ') ++pos;
-    size_t equals = line.find('=', pos);
-    if (equals == std::string::npos) break;
-    std::string key = line.substr(pos, equals - pos);
-    pos = equals + 1;
-    if (pos < line.size() && line[pos] == '"') {
-      fields[key] = Unescape(line, &pos);
-    } else {
-      size_t end = line.find(' ', pos);
-      fields[key] = line.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
-      pos = end;
-    }
-  }
-  return fields;
-}
+// --- what the driver's lines say --------------------------------------------
 
 int ToInt(const std::string& text, int fallback = 0) {
   try {
@@ -89,8 +38,9 @@ uint32_t Hex32(const std::string& text) {
 void ParseLines(Outcome* run) {
   State* open = nullptr;
   for (const std::string& line : run->lines) {
-    std::string word;
-    std::map<std::string, std::string> f = Fields(line, &word);
+    run->parsed.push_back(zqprotocol::ParseLine(line));
+    const std::string& word = run->parsed.back().word;
+    std::map<std::string, std::string> f = run->parsed.back().fields;
     if (open) {
       open->lines.push_back(line);
       if (word == "CTRL") {
@@ -232,17 +182,16 @@ Outcome Drive(const World& world, const Programs& programs, const Launch& launch
   // "capture:NAME" waits for NAME.done beside the screenshot.
   auto onLine = [&](const std::string& line) {
     run.lines.push_back(line);
-    std::string word;
-    std::map<std::string, std::string> f = Fields(line, &word);
-    if (word != "CAPTURE" || launch.captures.empty()) return;
-    const fs::path shot = launch.captures / (f["name"] + ".png");
+    zqprotocol::Line said = zqprotocol::ParseLine(line);
+    if (said.word != "CAPTURE" || launch.captures.empty()) return;
+    const fs::path shot = launch.captures / (said.fields["name"] + ".png");
     Run({"/usr/bin/import", "-display", world.display, "-window", "root", shot.string()}, BaseEnvironment(), 30);
     run.screenshots.push_back(shot);
-    std::ofstream(launch.captures / (f["name"] + ".done")) << "";
+    std::ofstream(launch.captures / (said.fields["name"] + ".done")) << "";
   };
   const ProgramResult driver = Run(argv, driverEnv, kDriverHardLimitSeconds, fs::path(), onLine);
   run.stderrText = driver.err;
-  run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  run.seconds = SecondsSince(start);
   if (driver.timedOut) run.lines.push_back("TIMEOUT action=\"harness\" reason=\"the driver was stopped\"");
   for (const fs::path& shot : run.screenshots) fs::remove(fs::path(shot).replace_extension(".done"));
   ParseLines(&run);

@@ -1,6 +1,7 @@
 // Working a setup in a Wine world through the GUI driver
 // (tools/testrig/driver): its script, the App Paths key it sets up, and what
-// its lines say (the wizard, message boxes, window states, the exit code).
+// its lines (protocol.h) say: the wizard, message boxes, window states, the
+// exit code.
 #pragma once
 
 #include <stdint.h>
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/testrig/driver/protocol.h"
 #include "world.h"
 
 namespace zqworld {
@@ -115,7 +117,8 @@ struct State {
 };
 
 struct Outcome {
-  std::vector<std::string> lines;  // all the driver printed
+  std::vector<std::string> lines;        // all the driver printed
+  std::vector<zqprotocol::Line> parsed;  // the same lines, read
   std::string stderrText;
   std::vector<Box> boxes;
   std::vector<State> states;

@@ -1,231 +1,31 @@
-// A Wine world on Linux (see world.h).
+// A Wine world on Linux: its display and its prefix (see world.h).
 #include "world.h"
 
-#include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
-#include <iterator>
 #include <thread>
 
-extern char** environ;
+#include "tools/common/helpers.h"
 
 namespace zqworld {
-
-const char kWine64[] = "/usr/lib/wine/wine64";
-const char kWine32[] = "/usr/lib/wine/wine";
-const char kWineServer[] = "/usr/lib/wine/wineserver";
-
 namespace {
 
-// No Mono or Gecko prompts (no network needed), no desktop menu entries.
-const char kDllOverrides[] = "mscoree,mshtml=;winemenubuilder.exe=d";
-
 using Clock = std::chrono::steady_clock;
-double SecondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
-
-std::atomic<int> gSignal{0};
-
-bool StartsWith(const std::string& text, const std::string& head) { return text.rfind(head, 0) == 0; }
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-struct Spawned {
-  pid_t pid = -1;
-  int out = -1, err = -1;  // the child's stdout and stderr
-};
-
-// Starts argv[0] with the given environment, its output into pipes.
-Spawned Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env, const fs::path& cwd) {
-  int outPipe[2], errPipe[2];
-  if (pipe(outPipe) != 0 || pipe(errPipe) != 0) return {};
-  pid_t pid = fork();
-  if (pid == 0) {
-    int null = open("/dev/null", O_RDWR);
-    dup2(null, 0);
-    dup2(outPipe[1], 1);
-    dup2(errPipe[1], 2);
-    if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(127);
-    for (int fd = 3; fd < 1024; ++fd) close(fd);
-    std::vector<char*> args, envp;
-    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
-    for (const std::string& var : env) envp.push_back(const_cast<char*>(var.c_str()));
-    envp.push_back(nullptr);
-    execve(args[0], args.data(), envp.data());
-    std::string why = "cannot start " + argv[0] + ": " + std::strerror(errno) + "\n";
-    ssize_t ignored = write(2, why.data(), why.size());
-    (void)ignored;
-    _exit(127);
-  }
-  close(outPipe[1]);
-  close(errPipe[1]);
-  return {pid, outPipe[0], errPipe[0]};
-}
+using zq::ReadFile;
+using zq::SecondsSince;
+using zq::StartsWith;
 
 }  // namespace
-
-const char* ArchName(Arch arch) { return arch == Arch::x86_64 ? "x86_64" : "i686"; }
-
-std::string Loader(Arch arch) { return arch == Arch::x86_64 ? kWine64 : kWine32; }
-
-std::string WinPath(const fs::path& unixPath) {
-  std::string text = fs::absolute(unixPath).lexically_normal().string();
-  std::replace(text.begin(), text.end(), '/', '\\');
-  return "Z:" + text;
-}
-
-fs::path UnixPath(const std::string& winPath, const fs::path& prefix) {
-  if (winPath.size() < 3 || winPath[1] != ':') return fs::path();
-  const char drive = static_cast<char>(std::toupper(static_cast<unsigned char>(winPath[0])));
-  if (drive != 'Z' && (drive != 'C' || prefix.empty())) return fs::path();
-  std::string text = winPath.substr(2);
-  std::replace(text.begin(), text.end(), '\\', '/');
-  return drive == 'Z' ? fs::path(text) : fs::path((prefix / "drive_c").string() + text);
-}
-
-// --- child processes --------------------------------------------------------
-
-void StopChildrenOnSignals() {
-  for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) signal(signalNumber, [](int number) { gSignal = number; });
-}
-
-bool Interrupted() { return gSignal != 0; }
-
-// Reads both pipes until the child has ended and they hold nothing more.
-// Wine's helper processes inherit the pipes and may hold them open for
-// seconds after the child ended, so the end of the child, not of the pipes,
-// ends the wait.
-ProgramResult Run(const std::vector<std::string>& argv, const std::vector<std::string>& env, int limitSeconds,
-                  const fs::path& cwd, const std::function<void(const std::string&)>& onLine, bool stoppable) {
-  ProgramResult result;
-  Spawned child = Spawn(argv, env, cwd);
-  if (child.pid < 0) return result;
-  std::string pending;
-  Clock::time_point start = Clock::now();
-  bool ended = false;
-  int status = 0;
-  // Lines lose a "\r" before their "\n" (Windows programs); the last one
-  // keeps its lack of a line end.
-  auto line = [&](std::string text, bool ended) {
-    if (ended && !text.empty() && text.back() == '\r') text.pop_back();
-    if (onLine) {
-      onLine(text);
-    } else {
-      result.out += text + (ended ? "\n" : "");
-    }
-  };
-  while (child.out >= 0 || child.err >= 0) {
-    if (!ended && waitpid(child.pid, &status, WNOHANG) == child.pid) ended = true;
-    pollfd fds[2] = {{child.out, POLLIN, 0}, {child.err, POLLIN, 0}};
-    int ready = poll(fds, 2, ended ? 0 : 50);
-    if (!result.timedOut && !ended && (SecondsSince(start) > limitSeconds || (stoppable && Interrupted()))) {
-      kill(child.pid, SIGKILL);
-      result.timedOut = true;
-    }
-    if (ready <= 0) {
-      if (ended) break;  // nothing more is waiting in the pipes
-      continue;
-    }
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-      char buffer[4096];
-      ssize_t got = read(fds[i].fd, buffer, sizeof buffer);
-      if (got <= 0) {
-        close(fds[i].fd);
-        (i == 0 ? child.out : child.err) = -1;
-      } else if (i == 1) {
-        result.err.append(buffer, static_cast<size_t>(got));
-      } else {
-        pending.append(buffer, static_cast<size_t>(got));
-        for (size_t end; (end = pending.find('\n')) != std::string::npos; pending.erase(0, end + 1))
-          line(pending.substr(0, end), true);
-      }
-    }
-  }
-  if (child.out >= 0) close(child.out);
-  if (child.err >= 0) close(child.err);
-  if (!pending.empty()) line(pending, false);
-  if (!ended) waitpid(child.pid, &status, 0);
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
-  return result;
-}
-
-std::vector<std::string> BaseEnvironment() {
-  std::vector<std::string> env;
-  for (char** var = environ; *var; ++var)
-    if (!StartsWith(*var, "WINE") && !StartsWith(*var, "DISPLAY=")) env.push_back(*var);
-  return env;
-}
-
-bool OnPath(const std::string& name) {
-  const char* path = std::getenv("PATH");
-  std::string rest = path ? path : "";
-  for (size_t start = 0; start <= rest.size();) {
-    size_t end = rest.find(':', start);
-    if (end == std::string::npos) end = rest.size();
-    const std::string dir = rest.substr(start, end - start);
-    if (!dir.empty() && access((fs::path(dir) / name).c_str(), X_OK) == 0) return true;
-    start = end + 1;
-  }
-  return false;
-}
-
-bool QemuServesI386() {
-  std::error_code error;
-  for (auto it = fs::directory_iterator("/proc/sys/fs/binfmt_misc", error); !error && it != fs::directory_iterator();
-       it.increment(error)) {
-    const std::string entry = ReadFile(it->path());
-    const size_t interpreter = entry.find("\ninterpreter ");
-    if (StartsWith(entry, "enabled\n") && interpreter != std::string::npos &&
-        entry.find("qemu", interpreter) != std::string::npos && entry.find("\nmagic 7f454c4601") != std::string::npos)
-      return true;
-  }
-  return false;
-}
-
-// --- the world --------------------------------------------------------------
-
-std::vector<std::string> World::Environment(Arch arch) const {
-  // Wine and fontconfig write below HOME (caches, menu entries, links to the
-  // user's folders): they get the world's own.  The user's X cookie stays
-  // reachable for a display of the user's own.
-  std::vector<std::string> env;
-  std::string xauthority;
-  for (const std::string& var : BaseEnvironment()) {
-    if (StartsWith(var, "HOME=") && !std::getenv("XAUTHORITY")) xauthority = var.substr(5) + "/.Xauthority";
-    if (!StartsWith(var, "HOME=") && !StartsWith(var, "XDG_")) env.push_back(var);
-  }
-  if (!xauthority.empty() && fs::exists(xauthority)) env.push_back("XAUTHORITY=" + xauthority);
-  fs::create_directories(home);
-  env.insert(env.end(),
-             {"HOME=" + home.string(), "XDG_CACHE_HOME=" + (home / ".cache").string(),
-              "XDG_CONFIG_HOME=" + (home / ".config").string(), "XDG_DATA_HOME=" + (home / ".local/share").string(),
-              "WINEPREFIX=" + prefix.string(), "WINELOADER=" + Loader(arch), "WINEDEBUG=-all",
-              std::string("WINEDLLOVERRIDES=") + kDllOverrides, "DISPLAY=" + display});
-  // Where qemu runs 32-bit programs, Wine's reservation of their address
-  // space takes some 65,000 mmap calls that qemu serves slowly: about 50 s
-  // per process start.  A reserved guest space of this size cuts that to
-  // about 2.5 s; smaller ones make Wine fail at start.  64-bit processes get
-  // it too, as they start 32-bit ones (wineboot's, the setup's) that inherit
-  // it; natively it means nothing.
-  static const bool emulated = QemuServesI386();
-  if (emulated) env.push_back("QEMU_RESERVED_VA=0x81000000");
-  return env;
-}
 
 bool World::StartXvfb(const fs::path& log, std::string* why) {
   int numberPipe[2];
@@ -319,6 +119,23 @@ std::string World::WhyNotRunning(Arch arch, const Programs& programs, bool* cann
          ": " + said + ")";
 }
 
+std::string World::WhyNotRunningIn(const fs::path& dir, Arch arch, const Programs& programs, bool* cannot) const {
+  // "1", "0 <why>" (cannot run here) or "2 <why>" (should run here, but did not).
+  const fs::path cache = dir / (std::string("arch-") + ArchName(arch));
+  std::string known = ReadFile(cache);
+  if (known.empty()) {
+    const fs::path standIn = programs.Get(arch, "CeAppMgr.exe");
+    bool no = false;
+    const std::string why = !fs::exists(standIn) || !fs::exists(programs.Get(arch, "zqdriver.exe"))
+                                ? "the driver and the stand-in are not built in " + standIn.parent_path().string()
+                                : WhyNotRunning(arch, programs, &no);
+    known = why.empty() ? "1" : (no ? "0 " : "2 ") + why;
+    std::ofstream(cache, std::ios::binary | std::ios::trunc) << known;
+  }
+  *cannot = known[0] == '0';
+  return known == "1" ? "" : known.substr(2);
+}
+
 // Found through /proc by the prefix in their environment, so that other
 // worlds are not looked at; ended by their ids.
 std::string World::EndCrashDebuggers() const {
@@ -364,16 +181,81 @@ std::vector<fs::path> Workspaces(const fs::path& temp) {
   return found;
 }
 
-bool World::SetUpIn(const fs::path& dir, const Programs& programs, bool fresh, std::string* why) {
-  TakeDownIn(dir);
+bool World::UseUserDisplay() {
+  const char* value = std::getenv("DISPLAY");
+  if (!value || !*value) return false;
+  display = value;
+  if (display.front() != ':') return true;
+  const std::string number = display.substr(1, display.find('.') - 1);
+  return fs::exists("/tmp/.X11-unix/X" + number);
+}
+
+bool World::UsePrefixIn(const fs::path& dir, const Programs& programs, bool fresh, const std::string& desktop,
+                        std::string* why, double* madeSeconds) {
   prefix = dir / "prefix";
   home = dir / "home";
-  if (fresh) fs::remove(dir / "prefix-ready");
-  if (!StartXvfb(dir / "xvfb.log", why) || (!fs::exists(dir / "prefix-ready") && !MakePrefix(programs, why))) {
+  const fs::path ready = dir / "prefix-ready", desktopMark = dir / "prefix-desktop";
+  if (madeSeconds) *madeSeconds = -1;
+  if (fresh || !fs::exists(ready)) {
+    fs::remove(ready);
+    fs::remove(desktopMark);  // a new prefix has Wine's default
+    const Clock::time_point start = Clock::now();
+    if (!MakePrefix(programs, why)) return false;
+    std::ofstream(ready) << "";
+    if (madeSeconds) *madeSeconds = SecondsSince(start);
+  }
+  if (desktop.empty() || ReadFile(desktopMark) == desktop) return true;
+  const std::string key = "HKCU\\Software\\Wine\\Explorer";
+  if (desktop == "none") {
+    Wine({"reg", "delete", key, "/v", "Desktop", "/f"});
+  } else {
+    Wine({"reg", "add", key, "/v", "Desktop", "/d", "Default", "/f"});
+    Wine({"reg", "add", key + "\\Desktops", "/v", "Default", "/d", desktop, "/f"});
+  }
+  std::ofstream(desktopMark) << desktop;
+  return true;
+}
+
+Lock::Lock(const fs::path& file, bool wait) {
+  fs::create_directories(file.parent_path());
+  fd_ = open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd_ >= 0 && flock(fd_, wait ? LOCK_EX : LOCK_EX | LOCK_NB) != 0) {
+    close(fd_);
+    fd_ = -1;
+  }
+}
+
+Lock::~Lock() {
+  if (fd_ >= 0) close(fd_);
+}
+
+Lock& Lock::operator=(Lock&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) close(fd_);
+    fd_ = other.fd_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+fs::path TakeSlot(const fs::path& dir, int count, Lock* lock) {
+  for (int n = 0; n < count; ++n) {
+    const fs::path slot = dir / ("slot-" + std::to_string(n));
+    *lock = Lock(slot.string() + ".lock", false);
+    if (lock->held()) return slot;
+  }
+  return fs::path();
+}
+
+bool World::SetUpIn(const fs::path& dir, const Programs& programs, bool fresh, std::string* why) {
+  TakeDownIn(dir);
+  for (Arch arch : {Arch::x86_64, Arch::i686}) fs::remove(dir / (std::string("arch-") + ArchName(arch)));
+  prefix = dir / "prefix";
+  home = dir / "home";
+  if (!StartXvfb(dir / "xvfb.log", why) || !UsePrefixIn(dir, programs, fresh, "", why)) {
     End();
     return false;
   }
-  std::ofstream(dir / "prefix-ready") << "";
   // No window manager runs on Xvfb: unmanaged windows spare Wine a 2 s wait
   // for one on every window that is hidden or destroyed.
   Wine({"reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed", "/d", "N", "/f"});
@@ -400,60 +282,13 @@ std::optional<World> World::In(const fs::path& dir) {
   return world;
 }
 
+bool World::Ready() const { return xvfbPid > 0 && fs::exists(prefix / "drive_c" / "windows" / "system32"); }
+
 bool World::TakeDownIn(const fs::path& dir) {
   std::optional<World> world = In(dir);
   if (world) world->End();
   fs::remove(dir / "world.env");
   return world.has_value();
-}
-
-// --- the stand-in Application Manager ---------------------------------------
-
-fs::path InstallStandIn(const Programs& programs, Arch arch, const fs::path& folder) {
-  fs::create_directories(folder);
-  fs::copy_file(programs.Get(arch, "CeAppMgr.exe"), folder / "CeAppMgr.exe", fs::copy_options::overwrite_existing);
-  return folder / "CeAppMgr.exe";
-}
-
-std::vector<AppMgrStart> ReadAppMgrLog(const fs::path& log) {
-  std::vector<AppMgrStart> starts;
-  std::ifstream in(log, std::ios::binary);
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line == "START") starts.emplace_back();
-    if (starts.empty()) continue;
-    AppMgrStart& start = starts.back();
-    const size_t space = line.find(' ');
-    const std::string word = line.substr(0, space), rest = space == std::string::npos ? "" : line.substr(space + 1);
-    const bool exists = rest.size() >= 9 && rest.compare(rest.size() - 9, 9, " exists=1") == 0;
-    const std::string name = rest.size() >= 9 ? rest.substr(0, rest.size() - 9) : rest;
-    if (word == "CMDLINE") start.commandLine = rest;
-    if (word == "CAB") start.cabs.emplace_back(name, exists);
-    if (word == "INI") {
-      start.ini = name;
-      start.iniExists = exists;
-    }
-  }
-  return starts;
-}
-
-std::vector<AppMgrStart> AwaitAppMgr(const fs::path& log, size_t starts, double seconds) {
-  for (int waited = 0; waited < seconds * 20 && !Interrupted(); ++waited) {
-    std::ifstream in(log, std::ios::binary);
-    size_t ends = 0;
-    for (std::string line; std::getline(in, line);) ends += line == "END" || line == "END\r";
-    if (ends >= starts) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return ReadAppMgrLog(log);
-}
-
-std::ostream& operator<<(std::ostream& out, const AppMgrStart& start) {
-  out << "command line \"" << start.commandLine << "\", Setup.ini \"" << start.ini << "\""
-      << (start.iniExists ? " (exists)" : " (missing)");
-  for (const auto& [name, exists] : start.cabs)
-    out << ", CAB \"" << name << "\"" << (exists ? " (exists)" : " (missing)");
-  return out;
 }
 
 }  // namespace zqworld

@@ -1,8 +1,9 @@
 // A Wine world on Linux for running setups: child processes with a time
-// limit, a display (a private Xvfb or the user's own), a private Wine prefix,
-// the Windows environment of its programs and the stand-in Application
-// Manager.  `zqpack run` and the Wine test rig both build on it; drive.h
-// works a setup inside it through the GUI driver.
+// limit (process.cpp), the Windows environment of its programs
+// (environment.cpp), a display (a private Xvfb or the user's own) and a
+// private Wine prefix, made, locked, reused and refreshed here alone
+// (world.cpp), and the stand-in Application Manager (standin.cpp).  `zqpack run` and the Wine test rig both build on
+// it; drive.h works a setup inside it through the GUI driver.
 #pragma once
 
 #include <sys/types.h>
@@ -82,6 +83,17 @@ class World {
 
   // Starts Xvfb on a free display of its own choosing, its output in `log`.
   bool StartXvfb(const fs::path& log, std::string* why);
+  // The user's own display from $DISPLAY, when it is there: a local ":N"
+  // needs its socket.
+  bool UseUserDisplay();
+  // The prefix kept in dir/prefix, its HOME dir/home, once the display is
+  // there: made anew when `fresh` or when no earlier making of it completed
+  // (dir/prefix-ready), else reused.  `desktop` "WxH" shows its windows in
+  // Wine's virtual desktop of that size, "none" in windows of their own, ""
+  // leaves the setting as it is (dir/prefix-desktop remembers the last one).
+  // *madeSeconds: how long making it took, -1 when it was reused.
+  bool UsePrefixIn(const fs::path& dir, const Programs& programs, bool fresh, const std::string& desktop,
+                   std::string* why, double* madeSeconds = nullptr);
   // Makes the prefix anew (wineboot -i) with the driver's probe placed where
   // the 64-bit driver finds it for setups of both architectures.
   bool MakePrefix(const Programs& programs, std::string* why);
@@ -97,6 +109,10 @@ class World {
   // machine cannot run them at all (no loader; 32-bit programs refused by the
   // kernel and served by no emulator), false where they should run but fail.
   std::string WhyNotRunning(Arch arch, const Programs& programs, bool* cannot) const;
+  // The same, also where the driver or the stand-in is not built (*cannot
+  // false), found once for the world kept in `dir` (dir/arch-<name>) until
+  // SetUpIn sets one up there anew.
+  std::string WhyNotRunningIn(const fs::path& dir, Arch arch, const Programs& programs, bool* cannot) const;
   // Ends the crash debuggers of the prefix (Wine starts winedbg on an
   // unhandled exception; its dialog keeps the program alive); their ids.
   std::string EndCrashDebuggers() const;
@@ -113,9 +129,32 @@ class World {
   bool SetUpIn(const fs::path& dir, const Programs& programs, bool fresh, std::string* why);
   // The world set up in `dir`, its Xvfb dropped when that no longer runs.
   static std::optional<World> In(const fs::path& dir);
+  // Whether its Xvfb runs and its prefix is made.
+  bool Ready() const;
   // Ends it; false when there was none.
   static bool TakeDownIn(const fs::path& dir);
 };
+
+// An exclusive lock (flock) on a file, created when missing, held while the
+// object lives: worlds kept in a folder are set up and used under one.
+class Lock {
+ public:
+  Lock() = default;
+  // Waits for the lock when `wait`; else holds it only when no one else does.
+  Lock(const fs::path& file, bool wait);
+  ~Lock();
+  Lock(Lock&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  Lock& operator=(Lock&& other) noexcept;
+  bool held() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+};
+
+// The first of `count` folders dir/slot-N that no other process holds, its
+// lock (dir/slot-N.lock) in *lock; empty when every one is held.  Processes
+// that run at once so never share a prefix, a wineserver or a display.
+fs::path TakeSlot(const fs::path& dir, int count, Lock* lock);
 
 // Whether the kernel runs 32-bit programs through a qemu handler of
 // binfmt_misc (tools/install-deps.sh registers one where it refuses them).

@@ -7,7 +7,11 @@
 #include <algorithm>
 #include <set>
 
+#include "tools/common/helpers.h"
+
 namespace {
+
+using zq::Lower;
 
 // libmspack does its I/O through a table of functions: here the cabinet is
 // read from memory and each decoded file goes to a buffer, or nowhere when
@@ -99,12 +103,6 @@ std::string BaseName(const char* name) {
   const std::string path = name;
   const size_t slash = path.find_last_of("\\/");
   return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string Lower(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
 }
 
 // The number of a name ending in a three-digit extension ("APP.001": 1), or -1.

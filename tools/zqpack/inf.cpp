@@ -8,8 +8,11 @@
 
 #include "bytes.h"
 #include "errors.h"
+#include "tools/common/helpers.h"
 
 namespace {
+
+using zq::Lower;
 
 // Windows-1252's characters 0x80 to 0x9F (0: none there).
 const uint16_t kHighControls[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
@@ -51,12 +54,6 @@ std::optional<uint32_t> NextUtf8(const std::string& text, size_t* at) {
   if (c < least[extra] || (c >= 0xD800 && c < 0xE000)) return std::nullopt;
   *at += extra + 1;
   return c;
-}
-
-std::string Lower(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
 }
 
 // Sections, keys and file names are compared as Windows compares them.

@@ -5,21 +5,15 @@
 //   slot-N/home/     HOME of its Wine processes
 //   slot-N/run/      this run's TEMP, the stand-in's log and Xvfb's log; the
 //                    stand-in itself goes to the prefix's C:\Program Files
-//   slot-N.lock      held while a run uses slot N
-// A run takes the first slot no other run holds, so runs at once never share
-// a prefix, a wineserver or a display.
+//   slot-N.lock      held while a run uses slot N (zqworld::TakeSlot)
 #include "run.h"
 
-#include <fcntl.h>
 #include <stdio.h>
-#include <sys/file.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <set>
@@ -32,6 +26,7 @@
 #include "format/pe_layout.h"
 #include "resources/resource.h"
 #include "setup_reader.h"
+#include "tools/common/helpers.h"
 
 namespace fs = std::filesystem;
 using json = nlohmann::ordered_json;
@@ -40,22 +35,14 @@ using zqworld::Arch;
 namespace {
 
 using Clock = std::chrono::steady_clock;
-double SecondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+using zq::Lower;
+using zq::ReadFile;
+using zq::SecondsSince;
 
 const int kSlots = 16;
 // Below the prefix's drive_c, where it is C:\Program Files\Windows CE Services.
 const char kStandInFolder[] = "Program Files/Windows CE Services";
 const char kStandInPath[] = "C:\\Program Files\\Windows CE Services\\CeAppMgr.exe";
-
-std::string ReadBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-  return text;
-}
 
 // The architecture of the program proper (the first kProgramBytes of the
 // setup): PE32+ headers are the x86_64 build's, PE32 the i686 build's.
@@ -102,29 +89,6 @@ fs::path CacheDir() {
   return fs::path(home) / ".cache" / "zqpack" / "wine";
 }
 
-// The first slot no other run holds; its lock lasts as long as this process.
-fs::path TakeSlot() {
-  const fs::path cache = CacheDir();
-  fs::create_directories(cache);
-  for (int n = 0; n < kSlots; ++n) {
-    const fs::path slot = cache / ("slot-" + std::to_string(n));
-    const int fd = open((slot.string() + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0) return slot;
-    if (fd >= 0) close(fd);
-  }
-  throw ZqError("all " + std::to_string(kSlots) + " Wine prefixes in " + cache.string() + " are in use");
-}
-
-// Whether $DISPLAY names a display that is there: a local ":N" needs its socket.
-bool DisplayUsable(std::string* display) {
-  const char* value = std::getenv("DISPLAY");
-  if (!value || !*value) return false;
-  *display = value;
-  if (display->front() != ':') return true;
-  const std::string number = display->substr(1, display->find('.') - 1);
-  return fs::exists("/tmp/.X11-unix/X" + number);
-}
-
 struct Delivered {
   std::string name;
   uint64_t bytes = 0;
@@ -158,10 +122,11 @@ std::string Hex(uint32_t value) {
 // The views the driver went through, from its lines.
 std::vector<std::string> Views(const zqworld::Outcome& run) {
   std::vector<std::string> views;
-  for (const std::string& line : run.lines) {
-    if (line.rfind("WIZARD ", 0) == 0) views.push_back("Welcome");
-    if (line == "CLICKED id=" + std::to_string(IDC_NEXT) && views.size() == 1) views.push_back("License Agreement");
-    if (line.rfind("BOX ", 0) == 0 && views.size() >= 2) views.push_back("the Cancel question");
+  for (const zqprotocol::Line& line : run.parsed) {
+    if (line.word == "WIZARD") views.push_back("Welcome");
+    if (line.word == "CLICKED" && line.fields.at("id") == std::to_string(IDC_NEXT) && views.size() == 1)
+      views.push_back("License Agreement");
+    if (line.word == "BOX" && views.size() >= 2) views.push_back("the Cancel question");
   }
   return views;
 }
@@ -190,9 +155,9 @@ void CheckHandOff(const fs::path& log, const fs::path& packed, const fs::path& p
     } else if (fs::is_regular_file(install)) {
       file.state = "missing: a file stands where the install folder should be";
     } else if (fs::is_regular_file(target)) {
-      const std::string bytes = ReadBytes(target);
+      const std::string bytes = ReadFile(target);
       file.bytes = bytes.size();
-      file.state = bytes == ReadBytes(source) ? "same as packed" : "differs from the packed file";
+      file.state = bytes == ReadFile(source) ? "same as packed" : "differs from the packed file";
     }
     report->files.push_back(file);
   }
@@ -311,7 +276,12 @@ int RunSetup(const RunOptions& options) {
   const zqworld::Programs programs = FindPrograms();
   zqworld::StopChildrenOnSignals();
 
-  const fs::path slot = TakeSlot(), run = slot / "run", packed = run / "packed";
+  // The first slot no other run holds, for as long as this process lasts.
+  const fs::path cache = CacheDir();
+  zqworld::Lock lock;
+  const fs::path slot = zqworld::TakeSlot(cache, kSlots, &lock), run = slot / "run", packed = run / "packed";
+  if (slot.empty())
+    throw ZqError("all " + std::to_string(kSlots) + " Wine prefixes in " + cache.string() + " are in use");
   fs::remove_all(run);
   fs::create_directories(packed);
   SetupReader reader(options.setup, run.string());
@@ -319,38 +289,20 @@ int RunSetup(const RunOptions& options) {
   if (report.accepted) reader.ExtractTo(packed.string());
 
   RunWorld world;
-  world.prefix = slot / "prefix";
-  world.home = slot / "home";
   world.screen = "800x600x24";  // the virtual desktop's size, below
-  report.prefix = world.prefix.string();
   std::string why;
   if (options.interactive) {
-    if (!DisplayUsable(&world.display)) throw ZqError("--interactive needs a usable display in $DISPLAY");
+    if (!world.UseUserDisplay()) throw ZqError("--interactive needs a usable display in $DISPLAY");
   } else if (!world.StartXvfb(run / "xvfb.log", &why)) {
     throw ZqError(why);
   }
   report.display = world.display;
-  const fs::path ready = slot / "prefix-ready";
-  if (options.fresh || !fs::exists(ready)) {
-    fs::remove(ready);
-    const Clock::time_point made = Clock::now();
-    if (!world.MakePrefix(programs, &why)) throw ZqError(zqworld::Interrupted() ? "interrupted" : why);
-    std::ofstream(ready) << "";
-    report.prefixSeconds = SecondsSince(made);
-  }
   // On Xvfb no window manager draws captions: Wine's own virtual desktop
   // does, so that the screenshots show the wizard's title.
   const std::string desktop = options.interactive ? "none" : "800x600";
-  if (ReadBytes(slot / "prefix-desktop") != desktop) {
-    const std::string key = "HKCU\\Software\\Wine\\Explorer";
-    if (options.interactive) {
-      world.Wine({"reg", "delete", key, "/v", "Desktop", "/f"});
-    } else {
-      world.Wine({"reg", "add", key, "/v", "Desktop", "/d", "Default", "/f"});
-      world.Wine({"reg", "add", key + "\\Desktops", "/v", "Default", "/d", desktop, "/f"});
-    }
-    std::ofstream(slot / "prefix-desktop") << desktop;
-  }
+  if (!world.UsePrefixIn(slot, programs, options.fresh, desktop, &why, &report.prefixSeconds))
+    throw ZqError(zqworld::Interrupted() ? "interrupted" : why);
+  report.prefix = world.prefix.string();
 
   // The stand-in in a folder with blanks under Program Files, fresh for each
   // run.  The setup reads its path in ANSI, as it would on Windows, so it is

@@ -1,7 +1,7 @@
 // The GUI driver's parts: world set-up (world.cpp), looking at and working
 // the setup's windows (windows.cpp), and the output lines (report.cpp).
 // main.cpp reads the command line and runs the script; its top comment is the
-// reference for the syntax and the output.
+// reference for the syntax, protocol.h for the output.
 #pragma once
 
 #include <windows.h>
@@ -10,13 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "protocol.h"
+
 namespace zqdriver {
 
 // --- report.cpp -----------------------------------------------------------
 
-// C-style escaped and double-quoted: \n, \r, \t, \", \\ and \xNN for other
-// control bytes and bytes above 0x7E.
-std::string Quote(const std::string& text);
+using zqprotocol::Quote;
 // Prints one line and flushes, so the harness sees it at once.
 void Emit(const std::string& line);
 std::string Hex8(DWORD value);

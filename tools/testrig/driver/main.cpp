@@ -50,44 +50,8 @@
 // WH_GETMESSAGE hook to learn fonts and icons, which window messages do not
 // tell another process under Wine.
 //
-// Output lines (strings are double-quoted with C escapes: \n \r \t \" \\ and
-// \xNN for other bytes; rectangles are x,y,w,h in pixels of the wizard's
-// client area):
-//   WIZARD title="..."
-//   BOX caption="..." text="..." buttons=yes,no default=no|none
-//       icon=hand|question|exclamation|asterisk|other|shown|none
-//       owner=none|wizard|HEX
-//     (one line; text: the box's text static; buttons: the visible buttons
-//      in window order; default: the BS_DEFPUSHBUTTON button; icon: which
-//      system icon the icon static shows, "shown" when the probe could not
-//      tell; owner: GW_OWNER)
-//   ANSWERED button=B
-//   CLICKED id=ID    COMMAND id=ID    KEY name=NAME
-//   STATE title="..." focus=ID|wizard|none units=X,Y client=W,H style=HEX
-//     followed by one CTRL line per child window, depth first in Z-order
-//     (z counts from 0 = top within the parent), pages followed by their own
-//     children, then a line "END":
-//   CTRL parent=wizard|welcome|header|page id=ID class="..." z=N [page=NAME]
-//       text="..." shown=0|1 enabled=0|1 [checked=0|1|2]
-//       rect=x,y,w,h style=HEX font=dialog|own|none|? [face="..." height=N
-//       weight=N charset=N]
-//     (id: as GetWindowLongPtr gives it, so a template's -1 shows as 65535 in
-//      a classic template and as -1 in an extended one;
-//      units: dialog base units of "MS Sans Serif" 8 from MapDialogRect; the
-//      dialog manager converts each of a template's x, cx with MulDiv(v, X, 4)
-//      and y, cy with MulDiv(v, Y, 8); shown: IsWindowVisible;
-//      checked: BM_GETCHECK of check boxes and radio buttons; font: "dialog"
-//      when the control uses its parent dialog's font, "own" for another
-//      font, with the LOGFONT facts; "?" when zqprobe.dll could not look
-//      inside the setup)
-//   WINDOW class="..." id=ID text="..."     (depth first)
-//   NOBOX
-//   CAPTURE name="NAME" file="..."     CAPTURED name="NAME"
-//   EXIT XXXXXXXX       (GetExitCodeProcess, 8 upper-case hex digits)
-//   ERROR action="..." reason="..."    (the action was not done; the script
-//                                       goes on)
-//   TIMEOUT action="..." ms=N          (the script stops)
-//   DONE errors=N
+// Output lines: see protocol.h.
+//
 // A wait that cannot end well stops the script at once with an ERROR line:
 // "wizard" when a message box appears or the child ends, "box" when the child
 // ends, "exit" when a message box appears.  Whenever the script stops or ends
