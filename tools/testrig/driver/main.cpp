@@ -93,6 +93,9 @@
 // while the child still runs, the driver kills it.  The driver's own exit
 // code is 0 without ERROR or TIMEOUT lines, 1 with them, 2 for a bad command
 // line.
+//
+//   zqdriver.exe --bench JOBFILE ROUNDS WARMUP [APPMGR]
+// runs the benchmark's groups of programs instead (bench.cpp).
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -402,4 +405,7 @@ int Run(int argc, char** argv) {
 }  // namespace
 }  // namespace zqdriver
 
-int main(int argc, char** argv) { return zqdriver::Run(argc, argv); }
+int main(int argc, char** argv) {
+  if (argc > 1 && std::strcmp(argv[1], "--bench") == 0) return zqdriver::RunBench(argc - 2, argv + 2);
+  return zqdriver::Run(argc, argv);
+}
