@@ -1,20 +1,14 @@
 // zqbench-data: the benchmark's payloads.
-//
 //   zqbench-data files BYTES DIR [text]  the files of a setup of about BYTES
-//                                        inflated bytes, written into DIR;
-//                                        with text, the cabinets hold only
-//                                        text-like bytes (the compressible
-//                                        payload of the size comparison)
+//       inflated bytes, written into DIR; with text, the cabinets hold only
+//       text-like bytes (the compressible payload of the size comparison)
 //   zqbench-data restub SETUP STUB OUT   SETUP with another program proper
-//                                        (StubChecksum recomputed), so that
-//                                        one deflate serves every build
-//
+//       (StubChecksum recomputed), so that one deflate serves every build
 // The files are those of a real setup: license.rtf, body.bmp, head.bmp,
 // Setup.ini naming two CAB files, and APP.CAB and DATA.CAB (real cabinets,
-// stored) that fill the rest.  The cabinets' contents are mixed: 64 KiB
-// blocks of text-like bytes (which deflate shrinks to about a third) take
-// turns with 64 KiB blocks of random bytes (which it cannot shrink), as a
-// program's code and its already-compressed media would.
+// stored) that fill the rest, in turns of 64 KiB of text-like bytes (which
+// deflate shrinks to about a third) and 64 KiB of random bytes (which it
+// cannot shrink), as a program's code and its compressed media would.
 #include <stdio.h>
 
 #include <algorithm>

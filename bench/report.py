@@ -1,18 +1,14 @@
 #!/usr/bin/env python3
 """The benchmark's report (bench/run.sh).
-
-  report.py write TEMPLATE OUT.md RESULTS PLOTDATA
-      docs/benchmarks.md from a Jinja2 template and the results: meta.txt
-      (key=value lines of run.sh), GROUP.tsv (the driver's RUN lines),
-      native.txt and profile.txt; and the data files of the plots.
-  report.py profile SETUPMAP FLOORMAP < perf-script-output > profile.txt
-      `perf script -F comm,ip,sym,dso` samples of the setup and the floor
-      summed by what ran: the programs' functions (from their link maps),
-      kernel functions, Wine and C library modules.
-
-Runs are named GROUP/JOB.  Every ratio and difference of two jobs is the
-median over the rounds of those of the two runs of the same round, made
-seconds apart.  A figure that cannot be computed shows as "n/a".
+  report.py write TEMPLATE OUT.md RESULTS PLOTDATA: the report from a Jinja2
+      template and the results (meta.txt of run.sh, GROUP.tsv of the driver's
+      RUN lines, native.txt, profile.txt), and the data files of the plots
+  report.py profile SETUPMAP FLOORMAP < perf-script-output > profile.txt:
+      `perf script -F comm,ip,sym,dso` samples of the setup and the floor by
+      what ran: the programs' functions (from their link maps), kernel
+      functions, Wine and C library modules
+Runs are named GROUP/JOB; a ratio or difference of two jobs is the median
+over the rounds of those of their runs of the same round, made seconds apart.
 """
 import bisect
 import collections

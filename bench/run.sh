@@ -333,14 +333,14 @@ run_profile() {
 # the builds in turn, three rounds each.
 native_build() {  # NAME "INFFAST FLAGS" [flags for all of zlib...]
   local name=$1 inffast=$2 c; shift 2
-  mkdir -p "$T/native-$name"
+  mkdir -p "$T/native/$name"
   for c in "${ZLIB[@]}"; do
     # shellcheck disable=SC2046,SC2086  # the flags are words
     gcc -Os -w -ffunction-sections -fdata-sections -fno-asynchronous-unwind-tables -fno-tree-loop-distribute-patterns \
       -fno-stack-protector -DNO_GZIP -DZ_SOLO -I "$ZSRC" "$@" $([ $c = inffast ] && echo $inffast) \
-      -c -o "$T/native-$name/$c.o" "$ZSRC/$c.c"
+      -c -o "$T/native/$name/$c.o" "$ZSRC/$c.c"
   done
-  (cd "$T/native-$name" && g++ -std=c++17 -O2 -Wall -Wextra -DNO_GZIP -DZ_SOLO -I "$ROOT" -I "$ZSRC" \
+  (cd "$T/native/$name" && g++ -std=c++17 -O2 -Wall -Wextra -DNO_GZIP -DZ_SOLO -I "$ROOT" -I "$ZSRC" \
     -o "$T/native-$name.exe" "$ROOT/bench/inflate_loop.cpp" "${ZLIB[@]/%/.o}")
 }
 run_native() {
