@@ -64,8 +64,11 @@ struct Setup {
 };
 
 Setup Open(const char* path, const char* outDir) {
-  Setup s{CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr), {}, nullptr,
-          static_cast<unsigned char*>(GlobalAlloc(GMEM_FIXED, kSplitChunkBytes)), outDir};
+  Setup s{CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr),
+          {},
+          nullptr,
+          static_cast<unsigned char*>(GlobalAlloc(GMEM_FIXED, kSplitChunkBytes)),
+          outDir};
   if (s.own == INVALID_HANDLE_VALUE) Fail("cannot open the setup");
   SeekTo(s.own, kStubBytes);
   ReadAll(s.own, &s.header, sizeof s.header);
@@ -101,8 +104,8 @@ void InflateOnly(Setup& s) {
 // Into a data file that deletes itself, then every entry copied out; with
 // `checksum`, the PayloadChecksum of every byte as well.
 void ThroughDataFile(Setup& s, bool checksum) {
-  HANDLE data = CreateFileA((s.outDir + "\\data.tmp").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                            CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  HANDLE data = CreateFileA((s.outDir + "\\data.tmp").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
   if (data == INVALID_HANDLE_VALUE) Fail("cannot create the data file");
   uLong running = kPayloadSignature;  // PayloadChecksum: Adler-32 started from the signature
   InflateStream(s, [&](const unsigned char* bytes, DWORD length) {
@@ -128,9 +131,6 @@ void ThroughDataFile(Setup& s, bool checksum) {
   CloseHandle(data);  // deletes it
 }
 
-void Full(Setup& s) { ThroughDataFile(s, false); }
-void WithChecksum(Setup& s) { ThroughDataFile(s, true); }
-
 // Walks the table as the bytes arrive: names into a buffer, contents into
 // the entry's file.  Assumes the gapless layout that every packer writes.
 void Direct(Setup& s) {
@@ -143,8 +143,10 @@ void Direct(Setup& s) {
       const PayloadEntry& e = s.table[index];
       const DWORD end = offset < e.DataOffset ? e.DataOffset : e.DataOffset + e.DataSize;
       const DWORD n = end - offset < length ? end - offset : length;
-      if (offset < e.DataOffset) name.append(reinterpret_cast<const char*>(bytes), n);
-      else if (n > 0) WriteAll(file, bytes, n);
+      if (offset < e.DataOffset)
+        name.append(reinterpret_cast<const char*>(bytes), n);
+      else if (n > 0)
+        WriteAll(file, bytes, n);
       bytes += n, length -= n, offset += n;
       if (offset == e.DataOffset && file == INVALID_HANDLE_VALUE) file = CreateOutput(s.outDir + "\\" + name.c_str());
       if (offset == e.DataOffset + e.DataSize && file != INVALID_HANDLE_VALUE) {
@@ -163,7 +165,10 @@ int main(int argc, char** argv) {
   const struct {
     const char* name;
     void (*run)(Setup&);
-  } modes[] = {{"full", Full}, {"checksum", WithChecksum}, {"direct", Direct}, {"inflate", InflateOnly}};
+  } modes[] = {{"full", [](Setup& s) { ThroughDataFile(s, false); }},
+               {"checksum", [](Setup& s) { ThroughDataFile(s, true); }},
+               {"direct", Direct},
+               {"inflate", InflateOnly}};
   const std::string wanted = argc > 3 ? argv[3] : "full";
   for (const auto& mode : modes) {
     if (argc < 3 || wanted != mode.name) continue;

@@ -7,8 +7,8 @@
 // extraction (chunks.h), each input chunk copied into the work buffer as a
 // read would, and the PayloadChecksum of every byte produced.  Prints one
 // line per round: its CPU time in milliseconds and the bytes it inflated.
-#include <stdio.h>
 #include <stdint.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/resource.h>

@@ -14,6 +14,7 @@ import bisect
 import collections
 import math
 import os
+import pathlib
 import re
 import statistics
 import sys
@@ -22,19 +23,14 @@ import jinja2
 
 MIB = 1048576.0
 FIELDS = ["round", "ms", "cpu", "runq", "peak_ws", "vm_hwm", "rss_anon"]
-NAN = float("nan")
 
 
 def read(path):
-    try:
-        with open(path, encoding="utf-8") as f:
-            return f.read()
-    except OSError:
-        return ""
+    return pathlib.Path(path).read_text(encoding="utf-8") if os.path.exists(path) else ""
 
 
 def median(values):
-    return statistics.median(values) if values else NAN
+    return statistics.median(values) if values else math.nan
 
 
 def fixed(v, decimals=0):
@@ -72,7 +68,7 @@ class Results:
         try:
             return float(self.meta[key])
         except (KeyError, ValueError):
-            return NAN
+            return math.nan
 
     def words(self, key):
         return self.meta.get(key, "").split()

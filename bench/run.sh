@@ -9,11 +9,10 @@
 #   options: --rounds N   runs per figure (default 15 at 1 MiB and for the
 #                         start-up, 9 at 64 MiB, 7 at 256 MiB)
 #            --no-nice    do not raise the benchmark's CPU priority
-# Needs `bash build.sh build` (zlib's source, zqpack, the Wine world, the GUI
-# driver, zqbench-data), mingw-w64, wine64, Xvfb and python3-jinja2; makensis,
-# gnuplot and perf for the NSIS figures, the plots and the profile (each
-# skipped when missing).  Exit code 77: wine64 or Xvfb is missing here.
-# All it builds and runs lives under build/bench/ (out/ is never touched).
+# Needs `bash build.sh build` (zlib's source, zqpack, zqwineworld, the GUI driver,
+# zqbench-data), mingw-w64, wine64, Xvfb, python3-jinja2; makensis, gnuplot and
+# perf for NSIS, plots and profile (each skipped when missing).  Exit code 77:
+# no wine64 or Xvfb.  All it makes lives in build/bench/ (out/ is never touched).
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 B=$ROOT/build/bench T=$ROOT/build/bench/tools W=$ROOT/build/bench/world D=$ROOT/build/bench/data
@@ -28,12 +27,7 @@ APPMGR='C:\Program Files\Windows CE Services\CeAppMgr.exe'
 note() { echo "bench: $*"; }
 die() { echo "bench: error: $*" >&2; exit 1; }
 meta() { printf '%s=%s\n' "$1" "$2" >>"$RESULTS/meta.txt"; }
-stale() {  # TARGET FILES...: true when TARGET is missing or older than one of them
-  local target=$1 f; shift
-  [ -e "$target" ] || return 0
-  for f in "$@"; do [ "$f" -nt "$target" ] && return 0; done
-  return 1
-}
+stale() { [ ! -e "$1" ] || [ -n "$(find "${@:2}" -newer "$1")" ]; }  # TARGET FILES...: to be made again
 
 # The program proper's sources, copied into a tree of the benchmark's own, so
 # that the configure step never depends on work in progress in the tools,
