@@ -54,7 +54,8 @@ class Results:
                 f = line.split("\t")
                 if len(f) == 9 and f[0] == "RUN":
                     self.runs[group + "/" + f[1]].append(dict(zip(FIELDS, map(float, f[2:]))))
-        self.profile = [l.split("\t") for l in read(folder + "/profile.txt").splitlines() if l.count("\t") == 3]
+        self.profile = [(p, k, n, float(c)) for p, k, n, c in
+                        (l.split("\t") for l in read(folder + "/profile.txt").splitlines() if l.count("\t") == 3)]
         native = collections.defaultdict(list)
         for build, ms, inflated in (l.split() for l in read(folder + "/native.txt").splitlines() if l.count(" ") == 1):
             native[build].append((float(ms), float(inflated)))
@@ -121,18 +122,6 @@ class Results:
     def pack_sets(self):
         return [(s, s[4:] + " MiB, text only" if s.startswith("text") else s + " MiB")
                 for s in self.words("pack_sets")] + [("demo", "the demo")]
-
-    def profile_rows(self):  # the top functions of each process, then the rest
-        rows, totals = [], collections.defaultdict(float)
-        for process, _, _, samples in self.profile:
-            totals[process] += float(samples)
-        for process, total in sorted(totals.items()):
-            mine = sorted((l for l in self.profile if l[0] == process), key=lambda l: -float(l[3]))[:12]
-            mine = [l for l in mine if float(l[3]) / total >= 0.01]
-            rest = total - sum(float(l[3]) for l in mine)
-            for l in mine + [[process, "", "the rest", rest]]:
-                rows.append(l[:3] + [th(float(l[3])), fixed(100 * float(l[3]) / total, 1) + " %"])
-        return rows
 
     def nativechange(self, build):
         return pct(self.native[build][0] / self.native["os"][0] - 1) if {build, "os"} <= set(self.native) else "n/a"
