@@ -23,6 +23,9 @@ const char* const Messages[MSG_COUNT] = {
     "You may run the Setup program again at another time to complete the installation.\n\n"
     "Exit Setup?",
     "Invalid data in installer. %s",
+    "The path of %s has characters outside this system's code page and no short (8.3) form.",
+    "the temporary folder",
+    "the setup's own folder",
 };
 
 const char* const Texts[TXT_COUNT] = {

@@ -24,6 +24,9 @@ enum MessageId {
   MSG_MAY_BE_CORRUPTED,      // fills the damaged-payload messages
   MSG_CANCEL_QUESTION,       // the wizard's Cancel question
   MSG_INVALID_DATA,          // a payload beyond the reader's limits; "%s" as above
+  MSG_NO_ANSI_PATH,          // a folder only a wide path names; "%s" = one of the two below
+  MSG_TEMP_FOLDER,           // "the temporary folder"
+  MSG_OWN_FOLDER,            // "the setup's own folder"
   MSG_COUNT
 };
 

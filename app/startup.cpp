@@ -16,9 +16,32 @@ void CutAppMgrDir() {
   AppMgrDir[i] = 0;  // behind the backslash, or at 0 when there is none
 }
 
+// The ANSI path of the file or folder that the wide path names, into dest
+// (kPathChars).  The ANSI calls give '?' for every character the code page
+// lacks (a user's profile folder named in another script), a path no call can
+// open; the short (8.3) form names the same place in ASCII wherever the volume
+// keeps short names.  A path converts when every character has its own in the
+// code page: no '?' and no look-alike ("best fit") stands in for one.  Fails
+// naming the folder's role (MSG_TEMP_FOLDER, MSG_OWN_FOLDER) when neither form
+// converts.
+static bool TakeAnsiPath(char* dest, WCHAR* wide, MessageId role) {
+  for (bool shortened = false;; shortened = true) {
+    BOOL lossy = FALSE;
+    int bytes = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, dest, kPathChars, nullptr, &lossy);
+    // An ANSI code page of UTF-8 refuses the flag and the used-default test,
+    // and converts every path.
+    if (bytes == 0) bytes = WideCharToMultiByte(CP_ACP, 0, wide, -1, dest, kPathChars, nullptr, nullptr);
+    if (bytes != 0 && !lossy) return true;
+    // The short form may take the long one's buffer.
+    if (shortened || GetShortPathNameW(wide, wide, kPathChars) - 1 >= static_cast<DWORD>(kPathChars - 1))
+      return RecordFailure(MSG_NO_ANSI_PATH, Messages[role]);
+  }
+}
+
 // Steps 4 to 6.  A folder of that name that exists already is taken over.
 static bool CreateWorkspace() {
-  const DWORD tempChars = GetTempPathA(kPathChars, WorkspaceDir);
+  WCHAR wide[kPathChars];
+  const DWORD tempChars = GetTempPathW(kPathChars, wide);
   FormatWorkspaceName(ScratchText, GetTickCount());
   // A temporary folder that cannot be had (the call failed, or its path is
   // too long for the buffer) is never replaced by the current folder, where
@@ -26,6 +49,7 @@ static bool CreateWorkspace() {
   if (tempChars == 0 || tempChars >= static_cast<DWORD>(kPathChars))
     return RecordFailure(MSG_CREATE_DIRECTORY, tempChars == 0 ? GetLastError() : ERROR_FILENAME_EXCED_RANGE,
                          ScratchText);
+  if (!TakeAnsiPath(WorkspaceDir, wide, MSG_TEMP_FOLDER)) return false;
   if (!AppendPath(WorkspaceDir, ScratchText))
     return RecordFailure(MSG_CREATE_DIRECTORY, ERROR_FILENAME_EXCED_RANGE, WorkspaceDir);
   if (!CreateDirectoryA(WorkspaceDir, nullptr)) {
@@ -57,7 +81,12 @@ static bool LocateAppMgr() {
 
 // Steps 11 and 12.
 static bool OpenOwnFile(RunResources* run) {
-  GetModuleFileNameA(InstanceHandle, ScratchText, kPathChars);
+  WCHAR wide[kPathChars];
+  // The call's result is the path's length, or 0 when it failed, or the
+  // buffer's size when it cut the path: the last two leave the path empty,
+  // and opening it fails below.
+  wide[GetModuleFileNameW(InstanceHandle, wide, kPathChars) % kPathChars] = 0;
+  if (!TakeAnsiPath(ScratchText, wide, MSG_OWN_FOLDER)) return false;
   run->OwnFile = CreateFileA(ScratchText, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   if (run->OwnFile == INVALID_HANDLE_VALUE) return RecordFailure(MSG_OPEN_SELF, GetLastError());
   return true;

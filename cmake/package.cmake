@@ -11,6 +11,9 @@ install(FILES ${ZQ_OUT}/x86_64/zqdriver.exe ${ZQ_OUT}/x86_64/CeAppMgr.exe ${ZQ_O
         DESTINATION lib/zqpack/x86_64)
 install(FILES ${ZQ_OUT}/i686/zqprobe.dll ${ZQ_OUT}/i686/CeAppMgr.exe DESTINATION lib/zqpack/i686)
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "wine, wine64, xvfb, imagemagick")
+# zqpack cab writes cabinets through libgcab 1.5's gcab_file_set_date_time;
+# dpkg-shlibdeps adds the rest (libc, libstdc++, zlib, libdeflate, tinyxml2).
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libgcab-1.0-0 (>= 1.5)")
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME zqpack)
 set(CPACK_PACKAGE_VERSION ${ZQPACK_VERSION})
@@ -23,8 +26,9 @@ string(CONCAT CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "from a Setup.ini, its license, two bitmaps and the CAB files, checks the\n"
     "settings as the setup program will read them, and lists, verifies and\n"
     "extracts finished setups, also as JSON, and runs them under Wine with a\n"
-    "stand-in Application Manager.  Both programs proper (i686 and x86_64) are\n"
-    "built in.")
+    "stand-in Application Manager.  It also makes the Windows CE install\n"
+    "cabinet from a CAB Wizard .inf, so the whole road runs on Linux.  Both\n"
+    "programs proper (i686 and x86_64) are built in.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)  # zqpack_VERSION_ARCH.deb
 set(CPACK_DEBIAN_PACKAGE_SECTION devel)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)  # libc, libstdc++, zlib, libdeflate from dpkg-shlibdeps

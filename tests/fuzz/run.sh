@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Runs a fuzz target (setup_reader, or ZQ_FUZZ_TARGET=ce_setup) for a while
+# Runs a fuzz target (setup_reader, or ZQ_FUZZ_TARGET=ce_setup or inf) for a while
 # at low priority, growing a working corpus in the build tree from the
 # committed seeds.  Crashes land in build/host/tests/fuzz/artifacts/TARGET/.
 #   bash tests/fuzz/run.sh [SECONDS] [extra libFuzzer flags...]

@@ -1,6 +1,7 @@
-// CAB files as zqpack check reads them: cabinets made by gcab (stored and
-// MSZIP), decoded in full, and their Windows CE setup information (a .000
-// file made by the builder below, or a _setup.xml) read back or refused.
+// CAB files as zqpack check reads them: cabinets made by zqpack's writer
+// (stored and MSZIP), decoded in full, and their Windows CE setup
+// information (a .000 file made by zqpack's writer, or a _setup.xml) read
+// back or refused.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -8,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "bytes.h"
+#include "setup_xml.h"
 #include "support.h"
 
 using nlohmann::json;
@@ -15,25 +17,42 @@ using zqfixture::Bytes;
 
 namespace {
 
-using zqfixture::CeRecipe;
 using Files = zqfixture::CabFiles;
 
-Files CeCab(const CeRecipe& r = {}, std::function<void(std::vector<uint8_t>&)> damage = nullptr) {
-  std::vector<uint8_t> setup = zqfixture::MakeCeSetup(r);
+// The _setup.xml of CeCab's cabinet, as CAB Wizard writes it (fewer counts).
+const std::string kNotesXml =
+    "<wap-provisioningdoc>\n<characteristic type=\"Install\">\n"
+    "<parm name=\"InstallPhase\" value=\"install\" />\n<parm name=\"OSVersionMin\" value=\"3.0\" />\n"
+    "<parm name=\"OSVersionMax\" value=\"4.21\" />\n<parm name=\"BuildNumberMax\" value=\"-536870912\" />\n"
+    "<parm name=\"AppName\" value=\"Acme Notes\" />\n"
+    "<parm name=\"InstallDir\" value=\"%CE1%\\Acme Notes\" translation=\"install\" />\n</characteristic>\n"
+    "<characteristic type=\"FileOperation\">\n<characteristic type=\"%InstallDir%\" translation=\"install\">\n"
+    "<characteristic type=\"MakeDir\" />\n"
+    "<characteristic type=\"notes.exe\" translation=\"install\"><characteristic type=\"Extract\">"
+    "<parm name=\"Source\" value=\"NOTES.001\" /></characteristic></characteristic>\n"
+    "<characteristic type=\"notes.txt\" translation=\"install\"><characteristic type=\"Extract\">"
+    "<parm name=\"Source\" value=\"NOTES.002\" /><parm name=\"NoOverwrite\" /></characteristic></characteristic>\n"
+    "</characteristic>\n</characteristic>\n<characteristic type=\"Registry\" />\n</wap-provisioningdoc>\n";
+
+// A cabinet with both forms of setup information; xml "" leaves _setup.xml out.
+Files CeCab(const CeSetup& s = zqfixture::NotesSetup(), std::function<void(std::vector<uint8_t>&)> damage = nullptr,
+            const std::string& xml = kNotesXml) {
+  std::vector<uint8_t> setup = WriteCeSetup(s);
   if (damage) damage(setup);
-  return {{"NOTES.000", setup}, {"NOTES.001", zqfixture::RandomBytes(70000, 3)}, {"NOTES.002", Bytes("read me")}};
+  Files files = {
+      {"NOTES.000", setup}, {"NOTES.001", zqfixture::RandomBytes(70000, 3)}, {"NOTES.002", Bytes("read me")}};
+  if (!xml.empty()) files.insert(files.begin() + 1, {"_setup.xml", Bytes(xml)});
+  return files;
 }
 
-// The sample product with DEMO.CAB made by gcab from files; returns Setup.ini.
+std::string Replaced(std::string s, const std::string& from, const std::string& to) {
+  return s.replace(s.find(from), from.size(), to);
+}
+
+// The sample product with DEMO.CAB made from files; returns Setup.ini.
 std::string WriteProduct(const TestFolder& dir, const Files& files, bool mszip) {
   dir.WriteSample();
-  std::string names;
-  for (const auto& [name, bytes] : files) dir.Write("in/" + name, bytes), names += " " + name;
-  const std::string cab = dir.Path("DEMO.CAB");
-  remove(cab.c_str());
-  const std::string command =
-      "cd '" + dir.Path("in") + "' && gcab --create --nopath" + (mszip ? " --zip '" : " '") + cab + "'" + names;
-  EXPECT_EQ(system(command.c_str()), 0) << command;
+  dir.Write("DEMO.CAB", zqfixture::MakeCabinet(files, mszip));
   return dir.Path("Setup.ini");
 }
 
@@ -65,7 +84,7 @@ TEST(Cabinets, CheckDecodesEveryFileAndReadsTheSetupInformation) {
        "warning",
        "holds no Windows CE setup information"},
       {"_setup.xml only",
-       {{"_setup.xml", Bytes("<wap-provisioningdoc><characteristic/></wap-provisioningdoc>")}},
+       {{"_setup.xml", Bytes("<wap-provisioningdoc><characteristic type=\"Install\"/></wap-provisioningdoc>")}},
        false,
        nullptr,
        nullptr,
@@ -75,37 +94,44 @@ TEST(Cabinets, CheckDecodesEveryFileAndReadsTheSetupInformation) {
        false,
        nullptr,
        "error",
-       "_setup.xml is not well-formed XML"},
+       "its _setup.xml is damaged: not well-formed XML"},
       {"damaged data block", CeCab(), true, [](std::vector<uint8_t>& c) { c[c.size() - 300] ^= 0x55; }, "error",
        "(in NOTES.001)"},
       {"cabinet cut short", CeCab(), false, [](std::vector<uint8_t>& c) { c.resize(c.size() - 100); }, "error",
        "cut short"},
-      {".000 cut short", CeCab({}, [](std::vector<uint8_t>& s) { s.resize(s.size() - 4); }), false, nullptr, "error",
-       "the .000 file) is damaged: cut short or padded"},
-      {".000 offset past its end", CeCab({}, [](std::vector<uint8_t>& s) { PutLe32(&s[64], 5000); }), false, nullptr,
-       "error", "DIRS at offset 5000, past the end"},
-      {".000 length past its end", CeCab({}, [](std::vector<uint8_t>& s) { PutLe16(&s[90], 900); }), false, nullptr,
-       "error", "PROVIDER runs past the end"},
-      {".000 counts that overrun", CeCab({}, [](std::vector<uint8_t>& s) { PutLe16(&s[52], 3); }), false, nullptr,
-       "error", "FILES runs past the end"},
+      {".000 cut short", CeCab(zqfixture::NotesSetup(), [](std::vector<uint8_t>& s) { s.resize(s.size() - 4); }), false,
+       nullptr, "error", "the .000 file) is damaged: cut short or padded"},
+      {".000 offset past its end",
+       CeCab(zqfixture::NotesSetup(), [](std::vector<uint8_t>& s) { PutLe32(&s[64], 5000); }), false, nullptr, "error",
+       "DIRS at offset 5000, past the end"},
+      {".000 length past its end",
+       CeCab(zqfixture::NotesSetup(), [](std::vector<uint8_t>& s) { PutLe16(&s[90], 900); }), false, nullptr, "error",
+       "PROVIDER runs past the end"},
+      {".000 counts that overrun", CeCab(zqfixture::NotesSetup(), [](std::vector<uint8_t>& s) { PutLe16(&s[52], 3); }),
+       false, nullptr, "error", "FILES runs past the end"},
       {"Smartphone unsupported", CeCab([] {
-         CeRecipe r;
+         CeSetup r = zqfixture::NotesSetup();
          r.unsupported = {"HPC", "SmartPhone"};
          return r;
        }()),
        false, nullptr, "warning", "lists Smartphone among the unsupported platforms"},
       {"FILES names a file the cabinet lacks", CeCab([] {
-         CeRecipe r;
-         r.files.push_back({3, "gone.dll"});
+         CeSetup r = zqfixture::NotesSetup();
+         r.files.push_back({3, "%CE1%\\Acme Notes", "gone.dll", 0});
          return r;
        }()),
        false, nullptr, "warning", "installs file number 3 (gone.dll), which the cabinet does not hold"},
       {"a numbered file FILES never names", CeCab([] {
-         CeRecipe r;
+         CeSetup r = zqfixture::NotesSetup();
          r.files.pop_back();
          return r;
        }()),
        false, nullptr, "warning", "holds NOTES.002, which its setup information never names"},
+      {".000 without _setup.xml", CeCab(zqfixture::NotesSetup(), nullptr, ""), false, nullptr, "warning",
+       "has a .000 file but no _setup.xml: Smartphone 2002 and 2003 read only _setup.xml"},
+      {"_setup.xml extracts a file the cabinet lacks",
+       CeCab(zqfixture::NotesSetup(), nullptr, Replaced(kNotesXml, "NOTES.002", "NOTES.003")), false, nullptr,
+       "warning", "its _setup.xml extracts NOTES.003 (as %InstallDir%\\notes.txt), which the cabinet does not hold"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -128,33 +154,116 @@ TEST(Cabinets, CheckDecodesEveryFileAndReadsTheSetupInformation) {
   }
 }
 
-// Every field of a valid .000 comes back exactly, in the text of check -v,
-// in check --json, and in list --json of a setup built from it.
+// Every field of a valid .000 and every Install parm of its _setup.xml come
+// back exactly, in the text of check -v, in check --json, and in list --json
+// of a setup built from it.
 TEST(Cabinets, SetupInformationReadBackInCheckAndList) {
   TestFolder dir;
   const std::string ini = WriteProduct(dir, CeCab(), true);
   const RunResult text = dir.Run({"-q", "check", "-v", ini});
   EXPECT_EQ(text.out,
             "CAB DEMO.CAB\n"
-            "  setup info    .000 file\n"
+            "  setup info    .000 file and _setup.xml\n"
             "  application   Notes\n"
             "  provider      Acme\n"
             "  architecture  StrongARM (2577)\n"
             "  Windows CE    3.0 to 4.21\n"
             "  unsupported   HPC, POCKETPC\n"
             "  installs      %CE1%\\Acme Notes\\notes.exe (file 1)\n"
-            "                %CE1%\\Acme Notes\\notes.txt (file 2)\n")
+            "                %CE1%\\Acme Notes\\notes.txt (file 2)\n"
+            "  _setup.xml    InstallPhase = install\n"
+            "                OSVersionMin = 3.0\n"
+            "                OSVersionMax = 4.21\n"
+            "                BuildNumberMax = -536870912\n"
+            "                AppName = Acme Notes\n"
+            "                InstallDir = %CE1%\\Acme Notes\n"
+            "  extracts      %InstallDir%\\notes.exe (from NOTES.001)\n"
+            "                %InstallDir%\\notes.txt (from NOTES.002)\n")
       << Describe(text);
   const json checked = json::parse(dir.Run({"check", "--json", ini}).out)["cabinets"];
   EXPECT_EQ(checked, json::parse(R"([{"name": "DEMO.CAB", "error": null, "warnings": [],
-      "cabinetFiles": ["NOTES.000", "NOTES.001", "NOTES.002"], "setupXml": false,
+      "cabinetFiles": ["NOTES.000", "_setup.xml", "NOTES.001", "NOTES.002"], "setupXml": true,
       "ceSetup": {"application": "Notes", "provider": "Acme", "architecture": {"id": 2577, "name": "StrongARM"},
                   "ceVersion": {"least": "3.0", "greatest": "4.21", "range": "3.0 to 4.21"},
                   "unsupported": ["HPC", "POCKETPC"],
                   "installs": [{"number": 1, "folder": "%CE1%\\Acme Notes", "name": "notes.exe"},
-                               {"number": 2, "folder": "%CE1%\\Acme Notes", "name": "notes.txt"}]}}])"));
+                               {"number": 2, "folder": "%CE1%\\Acme Notes", "name": "notes.txt"}]},
+      "setupXmlContents": {"install": {"InstallPhase": "install", "OSVersionMin": "3.0", "OSVersionMax": "4.21",
+                                       "BuildNumberMax": "-536870912", "AppName": "Acme Notes",
+                                       "InstallDir": "%CE1%\\Acme Notes"},
+                           "extracts": [{"source": "NOTES.001", "folder": "%InstallDir%", "name": "notes.exe"},
+                                        {"source": "NOTES.002", "folder": "%InstallDir%", "name": "notes.txt"}]}}])"));
   const std::string setup = dir.Path("setup.exe");
   ASSERT_EQ(dir.Run({"-q", "build", ini, "-o", setup, "--stub", dir.Stub()}).exitCode, 0);
   const RunResult listed = dir.Run({"list", "--json", setup});
   EXPECT_EQ(json::parse(listed.out, nullptr, false)["cabinets"], checked) << Describe(listed);
+}
+
+// A _setup.xml as CAB Wizard lays it out, read field by field; and what the
+// reader says of documents it cannot use.
+TEST(Cabinets, SetupXmlReadFieldByField) {
+  const std::string text =
+      "<wap-provisioningdoc>\n"
+      "<characteristic type=\"Install\">\n"
+      "<parm name=\"InstallPhase\" value=\"install\" />\n"
+      "<parm name=\"AppName\" value=\"Acme Notes\" />\n"
+      "<parm name=\"InstallDir\" value=\"%CE1%\\Notes\" translation=\"install\" />\n"
+      "</characteristic>\n"
+      "<characteristic type=\"FileOperation\">\n"
+      "<characteristic type=\"%InstallDir%\" translation=\"install\">\n"
+      "<characteristic type=\"MakeDir\" />\n"
+      "<characteristic type=\"notes.exe\" translation=\"install\">\n"
+      "<characteristic type=\"Extract\"><parm name=\"Source\" value=\"NOTES.001\" />"
+      "<parm name=\"WarnIfSkip\" /><parm name=\"NoDateCheck\" /></characteristic>\n"
+      "</characteristic></characteristic>\n"
+      "<characteristic type=\"%CE11%\" translation=\"install\"><characteristic type=\"MakeDir\" />\n"
+      "<characteristic type=\"Notes.lnk\" translation=\"install\"><characteristic type=\"Shortcut\">"
+      "<parm name=\"Source\" value=\"%InstallDir%\\notes.exe\" translation=\"install\" /></characteristic>\n"
+      "</characteristic></characteristic>\n"
+      "</characteristic>\n"
+      "<characteristic type=\"Registry\"><characteristic type=\"HKLM\\Software\\Acme\">\n"
+      "<parm name=\"Path\" value=\"%InstallDir%\" datatype=\"string\" translation=\"install\" />\n"
+      "<parm name=\"Runs\" value=\"3\" datatype=\"integer\" />\n"
+      "</characteristic></characteristic>\n"
+      "</wap-provisioningdoc>\n";
+  SetupXml xml;
+  std::string reason;
+  ASSERT_TRUE(ReadSetupXml(text, &xml, &reason)) << reason;
+  using Pairs = std::vector<std::pair<std::string, std::string>>;
+  EXPECT_EQ(xml.install,
+            (Pairs{{"InstallPhase", "install"}, {"AppName", "Acme Notes"}, {"InstallDir", "%CE1%\\Notes"}}));
+  EXPECT_EQ(xml.Install("InstallDir"), "%CE1%\\Notes");
+  EXPECT_EQ(xml.Install("OSVersionMin"), "");
+  EXPECT_EQ(xml.folders, (std::vector<std::string>{"%InstallDir%", "%CE11%"}));
+  ASSERT_EQ(xml.files.size(), 1u);
+  EXPECT_EQ(xml.files[0].folder + "|" + xml.files[0].name + "|" + xml.files[0].source,
+            "%InstallDir%|notes.exe|NOTES.001");
+  EXPECT_EQ(xml.files[0].flags, (std::vector<std::string>{"WarnIfSkip", "NoDateCheck"}));
+  ASSERT_EQ(xml.shortcuts.size(), 1u);
+  EXPECT_EQ(xml.shortcuts[0].folder + "|" + xml.shortcuts[0].name + "|" + xml.shortcuts[0].target,
+            "%CE11%|Notes.lnk|%InstallDir%\\notes.exe");
+  ASSERT_EQ(xml.keys.size(), 1u);
+  EXPECT_EQ(xml.keys[0].path, "HKLM\\Software\\Acme");
+  ASSERT_EQ(xml.keys[0].values.size(), 2u);
+  const SetupXmlValue& path = xml.keys[0].values[0];
+  const SetupXmlValue& runs = xml.keys[0].values[1];
+  EXPECT_EQ(path.name + "|" + path.value + "|" + path.datatype + "|" + std::to_string(path.translated),
+            "Path|%InstallDir%|string|1");
+  EXPECT_EQ(runs.name + "|" + runs.value + "|" + runs.datatype + "|" + std::to_string(runs.translated),
+            "Runs|3|integer|0");
+
+  const std::pair<const char*, const char*> bad[] = {
+      {"<wap-provisioningdoc><characteristic>", "not well-formed XML: XML_ERROR_MISMATCHED_ELEMENT on line 1"},
+      {"<provisioning/>", "its root element is <provisioning>, not <wap-provisioningdoc>"},
+      {"<wap-provisioningdoc>\n<characteristic/></wap-provisioningdoc>",
+       "<characteristic> without its type attribute on line 2"},
+      {"<wap-provisioningdoc><characteristic type=\"FileOperation\"><characteristic type=\"%CE2%\">\n"
+       "<characteristic type=\"a.dll\"><characteristic type=\"Extract\"><parm name=\"WarnIfSkip\"/>"
+       "</characteristic></characteristic></characteristic></characteristic></wap-provisioningdoc>",
+       "<characteristic type=\"Extract\"> of a.dll without a Source on line 2"},
+  };
+  for (const auto& [document, want] : bad) {
+    EXPECT_FALSE(ReadSetupXml(document, &xml, &reason)) << document;
+    EXPECT_EQ(reason, want);
+  }
 }

@@ -1,6 +1,7 @@
 // zqpack init: the example is complete (check finds only its CAB file
-// missing, then nothing; build packs it), a product name gives the CAB and
-// folder names, a name Setup.ini cannot carry is refused, no file is replaced.
+// missing; cab makes it from the example's .inf; then check finds nothing and
+// build packs it), a product name gives the CAB and folder names, a name
+// Setup.ini cannot carry is refused, no file is replaced.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -33,7 +34,9 @@ TEST(Init, ExampleIsCheckedCleanOnceItsCabIsThereAndBuilds) {
     const RunResult withoutCab = dir.Run({"check", ini});
     EXPECT_EQ(withoutCab.exitCode, 1);
     EXPECT_EQ(Lines(withoutCab.out).size(), 2u) << "only the CAB file is missing: " << Describe(withoutCab);
-    dir.Write("product/" + row.cab, zqfixture::SampleEntries().back().contents);  // a Windows CE install cabinet
+    const std::string inf = dir.Path("product/" + row.cab.substr(0, row.cab.size() - 4) + ".inf");
+    const RunResult made = dir.Run({"cab", inf});  // the example's Windows CE install cabinet
+    ASSERT_EQ(made.exitCode, 0) << Describe(made);
     EXPECT_EQ(dir.Run({"check", ini}).out, ini + ": 0 errors, 0 warnings\n");
     const RunResult built = dir.Run({"-q", "build", ini, "--stub", dir.Stub(), "-o", dir.Path("setup.exe")});
     ASSERT_EQ(built.exitCode, 0) << Describe(built);
@@ -53,14 +56,15 @@ TEST(Init, RefusesANameSetupIniCannotCarryAndNeverReplacesAFile) {
   EXPECT_EQ(dir.Run({"-q", "init", dir.Path("p"), "--product", std::string(224, 'n')}).exitCode, 0);
   std::filesystem::remove_all(dir.Path("p"));
   ASSERT_EQ(dir.Run({"-q", "init", dir.work()}).exitCode, 0);
-  EXPECT_EQ(FilesBelow(dir.work()),
-            Args({"PUT-CAB-FILES-HERE.txt", "Setup.ini", "body.bmp", "head.bmp", "license.rtf"}));
+  EXPECT_EQ(FilesBelow(dir.work()), Args({"MYPRODUC.inf", "PUT-CAB-FILES-HERE.txt", "Setup.ini", "body.bmp", "head.bmp",
+                                          "license.rtf", "readme.txt"}));
   WriteText(dir.Path("Setup.ini"), "mine");
   EXPECT_TRUE(FailedWithOneLine(dir.Run({"init", dir.work(), "--product", "Other"}), 1, {"Setup.ini", "exists"}));
   EXPECT_EQ(ReadText(dir.Path("Setup.ini")), "mine");
   // One file of the example in an otherwise empty folder: nothing is written.
   WriteText(dir.Path("head.bmp"), "mine");
-  for (const char* name : {"Setup.ini", "body.bmp", "license.rtf", "PUT-CAB-FILES-HERE.txt"})
+  for (const char* name :
+       {"Setup.ini", "body.bmp", "license.rtf", "PUT-CAB-FILES-HERE.txt", "MYPRODUC.inf", "readme.txt"})
     std::remove(dir.Path(name).c_str());
   EXPECT_TRUE(FailedWithOneLine(dir.Run({"init", dir.work()}), 1, {"head.bmp"}));
   EXPECT_EQ(FilesBelow(dir.work()), Args({"head.bmp"}));

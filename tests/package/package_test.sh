@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # zqpack's Debian package as a user gets it: its control fields and files,
 # its manual page in step with the installed zqpack's --help, and the
-# installed zqpack with both programs proper built in: init an example, add a
-# CAB file (the demo's, which check reads clean), build for each architecture,
+# installed zqpack with both programs proper built in, on the publisher's road
+# with nothing from Windows: init an example, make its CAB file from the
+# example's .inf (which check then reads clean), build for each architecture,
 # verify, and run one under Wine with the packaged driver and stand-in.
 # (Everything else zqpack does: the host and Wine tests.)
-#   package_test.sh HOST_BUILD_DIR OUT_DIR CAB_FILE MAKE_MANPAGE_SCRIPT
+#   package_test.sh HOST_BUILD_DIR OUT_DIR MAKE_MANPAGE_SCRIPT
 set -euo pipefail
-build=$1 out=$2 cab_source=$3 make_manpage=$4
+build=$1 out=$2 make_manpage=$3
 work=$build/tests/package/tmp
 rm -rf "$work"
 mkdir -p "$work"
@@ -23,10 +24,12 @@ dpkg-deb -f "$deb" Depends | grep -q 'zlib1g' || fail "Depends lacks zlib1g: $(d
 # tinyxml2 is a shared library (Debian has no static one); libmspack is linked in.
 dpkg-deb -f "$deb" Depends | grep -q 'libtinyxml2' || fail "Depends lacks libtinyxml2: $(dpkg-deb -f "$deb" Depends)"
 ! dpkg-deb -f "$deb" Depends | grep -q 'libmspack' || fail "Depends names libmspack: $(dpkg-deb -f "$deb" Depends)"
+dpkg-deb -f "$deb" Depends | grep -q 'libgcab-1.0-0 (>= 1.5)' || fail "Depends lacks libgcab: $(dpkg-deb -f "$deb" Depends)"
 dpkg-deb -f "$deb" Suggests | grep -q 'xvfb' || fail "Suggests lacks xvfb: $(dpkg-deb -f "$deb" Suggests)"
 
 files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sort)
 wanted=$(printf '%s\n' ./usr/bin/zqpack ./usr/share/doc/zqpack/copyright ./usr/share/doc/zqpack/setup-ini.md \
+  ./usr/share/doc/zqpack/cab-inf.md \
   ./usr/share/man/man1/zqpack.1.gz ./usr/lib/zqpack/i686/{zqprobe.dll,CeAppMgr.exe} \
   ./usr/lib/zqpack/x86_64/{zqdriver.exe,CeAppMgr.exe,zqprobe.dll} | sort)
 [ "$files" = "$wanted" ] || fail "the package holds:
@@ -49,8 +52,9 @@ done
 product=$work/product
 "$zq" -q init "$product" --product "Package Test"
 cab=$(sed -n 's/^CabFiles = //p' "$product/Setup.ini" | tr -d '\r')
-cp "$cab_source" "$product/$cab"
-"$zq" check "$product/Setup.ini" | grep -qx ".*: 0 errors, 0 warnings" || fail "check finds fault with $cab_source"
+"$zq" cab "$product/${cab%.CAB}.inf" >"$work/cab.log" || fail "cab: $(cat "$work/cab.log")"
+grep -qx "  setup info    .000 file and _setup.xml" "$work/cab.log" || fail "cab printed: $(cat "$work/cab.log")"
+"$zq" check "$product/Setup.ini" | grep -qx ".*: 0 errors, 0 warnings" || fail "check finds fault with $cab"
 for arch in i686 x86_64; do
   setup=$work/setup-$arch.exe
   "$zq" -q build "$product/Setup.ini" --arch "$arch" -o "$setup"

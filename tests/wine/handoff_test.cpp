@@ -32,21 +32,6 @@ class HandOff : public ProgramTest {
     return launch;
   }
   fs::path AppMgrDir() const { return folder().Root() / "Program Files/App Mgr"; }
-
-  // Handed off without a box, exit code 0: `install` holds the CAB files
-  // and Setup.ini with the payload's very bytes, and the Workspace is gone.
-  void ExpectHandedOff(const Outcome& run, const fs::path& install, const std::vector<Entry>& files,
-                       const std::vector<std::string>& listing = kMovedFiles) const {
-    EXPECT_TRUE(run.Clean());
-    EXPECT_TRUE(run.boxes.empty()) << run;
-    EXPECT_TRUE(run.ExitedWith(0));
-    EXPECT_EQ(FilesIn(install), listing);
-    for (const Entry& entry : files)
-      if (entry.name == "Setup.ini" || entry.name.find(".CAB") != std::string::npos) {
-        EXPECT_TRUE(FileBytes(install / entry.name) == entry.contents) << entry.name << " in " << install;
-      }
-    EXPECT_EQ(Workspaces(folder().Temp()), std::vector<fs::path>()) << Joined(FilesIn(folder().Temp()));
-  }
 };
 
 // CeAppMgr.exe under "Program Files\App Mgr": the files move into App

@@ -456,6 +456,28 @@ fs::path ProgramTest::OnlyWorkspace(fs::path temp) const {
   return fs::path();
 }
 
+void ProgramTest::ExpectHandedOff(const Outcome& run, const fs::path& install, const std::vector<Entry>& files,
+                                  std::vector<std::string> listing, fs::path temp) const {
+  if (temp.empty()) temp = folder().Temp();
+  auto handedOver = [](const std::string& name) {
+    return name == "Setup.ini" || name.find(".CAB") != std::string::npos;
+  };
+  if (listing.empty()) {
+    for (const Entry& entry : files)
+      if (handedOver(entry.name)) listing.push_back(entry.name);
+    std::sort(listing.begin(), listing.end());
+  }
+  EXPECT_TRUE(run.Clean());
+  EXPECT_TRUE(run.boxes.empty()) << run;
+  EXPECT_TRUE(run.ExitedWith(0));
+  EXPECT_EQ(FilesIn(install), listing);
+  for (const Entry& entry : files)
+    if (handedOver(entry.name)) {
+      EXPECT_TRUE(FileBytes(install / entry.name) == entry.contents) << entry.name << " in " << install;
+    }
+  EXPECT_EQ(Workspaces(temp), std::vector<fs::path>()) << Joined(FilesIn(temp));
+}
+
 void PrintTo(Arch arch, std::ostream* out) { *out << ArchName(arch); }
 
 std::string ArchParamName(const ::testing::TestParamInfo<Arch>& info) { return ArchName(info.param); }

@@ -216,6 +216,11 @@ class ProgramTest : public WineTest {
   // The one Workspace in `temp` (default TEMP), or an empty path and a
   // failure that lists what `temp` holds.
   fs::path OnlyWorkspace(fs::path temp = fs::path()) const;
+  // Handed off without a box, exit code 0: `install` holds `listing` (by
+  // default the CAB files and Setup.ini of `files`), those with the payload's
+  // very bytes, and no Workspace is left in `temp` (default TEMP).
+  void ExpectHandedOff(const Outcome& run, const fs::path& install, const std::vector<Entry>& files,
+                       std::vector<std::string> listing = {}, fs::path temp = fs::path()) const;
 };
 
 std::string ArchParamName(const ::testing::TestParamInfo<Arch>& info);

@@ -1,6 +1,7 @@
 // zqpack run on the demo setup, in zqpack's own Wine world: the report and
 // exit code of a hand-off (as JSON, with screenshots), a Cancel, a damaged
-// setup, an install folder blocked by a file and a machine without Wine.
+// setup, an install folder blocked by a file and a machine without Wine
+// (which still hears what check says of the setup's CAB files).
 #include <fstream>
 #include <nlohmann/json.hpp>
 
@@ -70,6 +71,13 @@ TEST_P(ZqpackRun, ReportsWhatTheSetupDid) {
     EXPECT_NE(said.out.find(row.said), std::string::npos) << "wanted\n" << row.said << "\nsaw\n" << said.out;
   }
   EXPECT_EQ(FilesIn(blocked), (std::vector<std::string>{"CeAppMgr.exe", "ZQDemo"}));
+
+  // check's findings about the packed CAB files come first, even where
+  // nothing can run.
+  const fs::path plain = folder().Root() / "plain.exe";
+  zqfixture::WriteFileBytes(plain.string(), zqfixture::BuildSetup(Recipe(arch(), TwoCabFiles())));
+  const ProgramResult warned = RunZqpack({"run", plain}, scratch, true, "/nonexistent");
+  EXPECT_EQ(warned.out.rfind("zqpack: DEMO.CAB: warning: holds no Windows CE setup information", 0), 0u) << warned.out;
 }
 
 ZQ_WINE_TEST_SUITE(ZqpackRun);

@@ -21,8 +21,9 @@ std::vector<fs::path> WriteFiles(const std::vector<Entry>& entries, const fs::pa
 
 class ZqpackWine : public ProgramTest {};
 
-// The publisher's way: the example of 'zqpack init' with a CAB file added,
-// packed at the best level (libdeflate's stream, inflated here by the
+// The publisher's way on Linux, with nothing from Windows: the example of
+// 'zqpack init', its CAB file made by 'zqpack cab' from the example's .inf
+// (its example file grown large), packed at the best level (libdeflate's stream, inflated here by the
 // program's own zlib; the default level is what every other setup here
 // uses).  The wizard names the product, both bitmaps load and size their
 // statics (164 x 314 on the Welcome page, 55 x 55 in the banner), and the
@@ -39,8 +40,10 @@ TEST_P(ZqpackWine, InitExampleBuiltAtBestRunsToTheWizard) {
         block % 2 == 0 ? zqfixture::TextLikeBytes(70000, block) : zqfixture::RandomBytes(50000, block);
     contents.insert(contents.end(), part.begin(), part.end());
   }
-  const std::vector<uint8_t> cab = zqfixture::MakeCabinet("example.exe", contents);
-  zqfixture::WriteFileBytes((product / "EXAMPLE.CAB").string(), cab);
+  zqfixture::WriteFileBytes((product / "readme.txt").string(), contents);
+  ProgramResult made = RunZqpack({"cab", (product / "EXAMPLE.inf").string()}, scratch);
+  ASSERT_EQ(made.status, 0) << "zqpack cab said: " << made.out << made.err;
+  const std::vector<uint8_t> cab = FileBytes(product / "EXAMPLE.CAB");
   const fs::path setup = folder().Root() / "ExampleSetup.exe";
   ProgramResult build = RunZqpack(
       {"-q", "build", (product / "Setup.ini").string(), "-o", setup.string(), "--arch", ArchName(arch()), "--best"},
@@ -79,6 +82,9 @@ TEST_P(ZqpackWine, WindowsBuildRoundTripsUnderWine) {
 
   ProgramResult build = RunProgram(Arch::x86_64, exe, args);
   ASSERT_EQ(build.status, 0) << "zqpack.exe build: " << build.out << build.err;
+  ProgramResult cab = RunProgram(Arch::x86_64, exe, {"cab", "APP.inf"});
+  EXPECT_EQ(cab.status, 1);
+  EXPECT_NE(cab.err.find("zqpack cab: makes cabinets with the Linux zqpack only"), std::string::npos) << cab.err;
   ProgramResult verify = RunProgram(Arch::x86_64, exe, {"verify", WinPath(folder().Root() / "setup.exe")});
   EXPECT_EQ(verify.status, 0) << "zqpack.exe verify: " << verify.out << verify.err;
   // --json gives the Linux zqpack's document, but for the setup's path on

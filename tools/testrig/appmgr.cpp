@@ -12,8 +12,10 @@
 //                             value of the Setup.ini's Component)
 //   END
 //
-// Values are written as they are; a line break inside one (never seen from
-// GetPrivateProfileStringA) would be written as "\n".  Without ZQ_APPMGR_LOG
+// Values are written as they are, in UTF-8 from their wide form (the command
+// line, the log's path and the files are taken wide, so a folder named
+// outside the ANSI code page reads right); a line break inside one (never
+// seen from GetPrivateProfileString) would be written as "\n".  Without ZQ_APPMGR_LOG
 // nothing is written.  "--version" prints a line and exits 0: the rig uses it
 // to find out whether this architecture can run at all.
 #include <windows.h>
@@ -21,10 +23,12 @@
 #include <cstdio>
 #include <string>
 
+#include "utf8.h"
+
 namespace {
 
 bool FileExists(const std::string& path) {
-  DWORD attributes = GetFileAttributesA(path.c_str());
+  DWORD attributes = GetFileAttributesW(Wide(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
@@ -40,7 +44,8 @@ std::string OneLine(const std::string& text) {
 
 // The first double-quoted part of the command line behind the program's own
 // name: the setup passes "<install folder>\Setup.ini" there.
-std::string QuotedArgument(const char* commandLine) {
+std::string QuotedArgument(const std::string& line) {
+  const char* commandLine = line.c_str();
   const char* p = commandLine;
   // Skip the program name, quoted or not.
   if (*p == '"') {
@@ -58,10 +63,10 @@ std::string QuotedArgument(const char* commandLine) {
   return std::string(open + 1, close);
 }
 
-std::string ReadValue(const std::string& ini, const char* section, const char* key) {
-  char value[4096];
-  GetPrivateProfileStringA(section, key, "", value, sizeof value, ini.c_str());
-  return value;
+std::string ReadValue(const std::string& ini, const std::string& section, const std::string& key) {
+  wchar_t value[4096];
+  GetPrivateProfileStringW(Wide(section).c_str(), Wide(key).c_str(), L"", value, 4096, Wide(ini).c_str());
+  return Utf8(value);
 }
 
 std::string FolderOf(const std::string& path) {
@@ -76,18 +81,18 @@ int main(int argc, char** argv) {
     std::printf("CeAppMgr stand-in (%d-bit)\n", static_cast<int>(sizeof(void*) * 8));
     return 0;
   }
-  char logPath[MAX_PATH * 4];
-  DWORD length = GetEnvironmentVariableA("ZQ_APPMGR_LOG", logPath, sizeof logPath);
-  if (length == 0 || length >= sizeof logPath) return 0;
+  wchar_t logPath[MAX_PATH * 4];
+  DWORD length = GetEnvironmentVariableW(L"ZQ_APPMGR_LOG", logPath, MAX_PATH * 4);
+  if (length == 0 || length >= MAX_PATH * 4) return 0;
 
-  const char* commandLine = GetCommandLineA();
+  const std::string commandLine = Utf8(GetCommandLineW());
   std::string record = "START\nCMDLINE " + OneLine(commandLine) + "\n";
   std::string ini = QuotedArgument(commandLine);
   bool iniExists = !ini.empty() && FileExists(ini);
   record += "INI " + OneLine(ini) + (iniExists ? " exists=1\n" : " exists=0\n");
   if (iniExists) {
     std::string component = ReadValue(ini, "CEAppManager", "Component");
-    std::string cabFiles = ReadValue(ini, component.c_str(), "CabFiles");
+    std::string cabFiles = ReadValue(ini, component, "CabFiles");
     std::string folder = FolderOf(ini);
     size_t start = 0;
     while (!cabFiles.empty() && start <= cabFiles.size()) {
@@ -105,8 +110,8 @@ int main(int argc, char** argv) {
   record += "END\n";
 
   // Opened for appending only, so two records never overwrite each other.
-  HANDLE log = CreateFileA(logPath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE log = CreateFileW(logPath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
   if (log == INVALID_HANDLE_VALUE) return 0;
   DWORD written = 0;
   WriteFile(log, record.data(), static_cast<DWORD>(record.size()), &written, nullptr);

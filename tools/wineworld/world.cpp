@@ -88,11 +88,13 @@ std::string WinPath(const fs::path& unixPath) {
   return "Z:" + text;
 }
 
-fs::path UnixPath(const std::string& winPath) {
-  if (winPath.size() < 3 || (winPath[0] != 'Z' && winPath[0] != 'z') || winPath[1] != ':') return fs::path();
+fs::path UnixPath(const std::string& winPath, const fs::path& prefix) {
+  if (winPath.size() < 3 || winPath[1] != ':') return fs::path();
+  const char drive = static_cast<char>(std::toupper(static_cast<unsigned char>(winPath[0])));
+  if (drive != 'Z' && (drive != 'C' || prefix.empty())) return fs::path();
   std::string text = winPath.substr(2);
   std::replace(text.begin(), text.end(), '\\', '/');
-  return text;
+  return drive == 'Z' ? fs::path(text) : fs::path((prefix / "drive_c").string() + text);
 }
 
 // --- child processes --------------------------------------------------------

@@ -30,8 +30,9 @@ std::string Loader(Arch arch);
 
 // The Wine path of an absolute Unix path: "/work/a b/x" -> "Z:\work\a b\x".
 std::string WinPath(const fs::path& unixPath);
-// The Unix path of a "Z:\..." path; empty for any other drive.
-fs::path UnixPath(const std::string& winPath);
+// The Unix path of a "Z:\..." path, or of a "C:\..." path in this prefix
+// (given); empty for any other drive.
+fs::path UnixPath(const std::string& winPath, const fs::path& prefix = fs::path());
 
 // --- child processes --------------------------------------------------------
 
@@ -130,7 +131,7 @@ fs::path InstallStandIn(const Programs& programs, Arch arch, const fs::path& fol
 
 // One start of the stand-in, as it logged it (tools/testrig/appmgr.cpp).
 struct AppMgrStart {
-  std::string commandLine;  // GetCommandLineA, verbatim
+  std::string commandLine;  // GetCommandLineW, verbatim (UTF-8)
   std::string ini;          // the quoted Setup.ini path
   bool iniExists = false;
   std::vector<std::pair<std::string, bool>> cabs;  // item, exists beside it

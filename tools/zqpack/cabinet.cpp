@@ -3,7 +3,6 @@
 #include <mspack.h>
 #include <stdlib.h>
 #include <string.h>
-#include <tinyxml2.h>
 
 #include <algorithm>
 #include <set>
@@ -159,18 +158,6 @@ std::string DecodeAll(const std::vector<uint8_t>& bytes, CabinetInfo* info, std:
   return error;
 }
 
-std::string CheckSetupXml(const std::vector<uint8_t>& bytes) {
-  tinyxml2::XMLDocument doc;
-  if (doc.Parse(reinterpret_cast<const char*>(bytes.data()), bytes.size()) != tinyxml2::XML_SUCCESS)
-    return std::string("_setup.xml is not well-formed XML: ") + doc.ErrorName() + " on line " +
-           std::to_string(doc.ErrorLineNum());
-  const tinyxml2::XMLElement* root = doc.RootElement();
-  if (root == nullptr || strcmp(root->Name(), "wap-provisioningdoc") != 0)
-    return std::string("_setup.xml's root element is <") + (root != nullptr ? root->Name() : "") +
-           ">, not <wap-provisioningdoc>";
-  return "";
-}
-
 // FILES against the cabinet's numbered files, both ways.
 void CompareFiles(CabinetInfo* info) {
   std::set<int> held, named;
@@ -187,6 +174,17 @@ void CompareFiles(CabinetInfo* info) {
       info->warnings.push_back("the cabinet holds " + name +
                                ", which its setup information never names: it is not installed");
   }
+}
+
+// Each Extract source of _setup.xml against the cabinet's files (the device
+// looks them up without regard to case).
+void CompareExtracts(CabinetInfo* info) {
+  std::set<std::string> held;
+  for (const std::string& name : info->fileNames) held.insert(Lower(name));
+  for (const SetupXmlFile& f : info->setupXml.files)
+    if (held.count(Lower(f.source)) == 0)
+      info->warnings.push_back("its _setup.xml extracts " + f.source + " (as " + f.folder + "\\" + f.name +
+                               "), which the cabinet does not hold: the installation fails");
 }
 
 }  // namespace
@@ -211,11 +209,11 @@ CabinetInfo InspectCabinet(const std::vector<uint8_t>& bytes) {
     return info;
   }
   info.hasCeSetup = hasSetup;
-  if (hasXml) {
-    info.error = CheckSetupXml(setupXml);
-    if (!info.error.empty()) return info;
-    info.hasSetupXml = true;
+  if (hasXml && !ReadSetupXml(std::string(setupXml.begin(), setupXml.end()), &info.setupXml, &reason)) {
+    info.error = "its _setup.xml is damaged: " + reason;
+    return info;
   }
+  info.hasSetupXml = hasXml;
   if (!hasSetup && !hasXml)
     info.warnings.push_back(
         "holds no Windows CE setup information (no .000 file, no _setup.xml): the Application Manager cannot "
@@ -224,6 +222,15 @@ CabinetInfo InspectCabinet(const std::vector<uint8_t>& bytes) {
     info.warnings.push_back(
         "its setup information lists Smartphone among the unsupported platforms: the Application Manager does "
         "not install it on a Smartphone");
+  if (hasSetup && !hasXml)
+    info.warnings.push_back(
+        "has a .000 file but no _setup.xml: Smartphone 2002 and 2003 read only _setup.xml, so no Smartphone can "
+        "install it");
   if (hasSetup) CompareFiles(&info);
+  if (hasXml) CompareExtracts(&info);
   return info;
+}
+
+std::string CabinetErrorText(const CabinetInfo& info) {
+  return info.error + "; the Application Manager cannot install it";
 }

@@ -18,15 +18,8 @@ static std::string Line(const char* label, const std::string& value) {
   return line + value + "\n";
 }
 
-std::string CabinetText(const CabinetReport& cab) {
-  const CabinetInfo& info = cab.info;
-  std::string text = "CAB " + cab.name + "\n";
-  if (!info.error.empty()) return text + Line("error", info.error);
-  const char* kinds[2][2] = {{"none", "_setup.xml"}, {".000 file", ".000 file and _setup.xml"}};
-  text += Line("setup info", kinds[info.hasCeSetup][info.hasSetupXml]);
-  if (!info.hasCeSetup) return text;
-  const CeSetup& s = info.ceSetup;
-  text += Line("application", s.appName);
+static std::string CeSetupText(const CeSetup& s) {
+  std::string text = Line("application", s.appName);
   text += Line("provider", s.provider);
   text += Line("architecture", CeArchitectureName(s.architecture) + " (" + std::to_string(s.architecture) + ")");
   text += Line("Windows CE", CeVersionRange(s));
@@ -37,6 +30,30 @@ std::string CabinetText(const CabinetReport& cab) {
     const CeFile& f = s.files[i];
     text += Line(i == 0 ? "installs" : "", f.folder + "\\" + f.name + " (file " + std::to_string(f.number) + ")");
   }
+  return text;
+}
+
+// Every Install parm as written (AppName, versions, builds, InstallDir,
+// the counts), then where each extracted member goes.
+static std::string SetupXmlText(const SetupXml& xml) {
+  std::string text;
+  for (size_t i = 0; i < xml.install.size(); ++i)
+    text += Line(i == 0 ? "_setup.xml" : "", xml.install[i].first + " = " + xml.install[i].second);
+  for (size_t i = 0; i < xml.files.size(); ++i) {
+    const SetupXmlFile& f = xml.files[i];
+    text += Line(i == 0 ? "extracts" : "", f.folder + "\\" + f.name + " (from " + f.source + ")");
+  }
+  return text;
+}
+
+std::string CabinetText(const CabinetReport& cab) {
+  const CabinetInfo& info = cab.info;
+  std::string text = "CAB " + cab.name + "\n";
+  if (!info.error.empty()) return text + Line("error", info.error);
+  const char* kinds[2][2] = {{"none", "_setup.xml"}, {".000 file", ".000 file and _setup.xml"}};
+  text += Line("setup info", kinds[info.hasCeSetup][info.hasSetupXml]);
+  if (info.hasCeSetup) text += CeSetupText(info.ceSetup);
+  if (info.hasSetupXml) text += SetupXmlText(info.setupXml);
   return text;
 }
 
@@ -56,6 +73,15 @@ static json CeSetupJson(const CeSetup& s) {
       {"installs", installs}};
 }
 
+static json SetupXmlJson(const SetupXml& xml) {
+  json install = json::object();
+  for (const auto& [name, value] : xml.install) install.emplace(name, value);  // the first of a name, as the device
+  json extracts = json::array();
+  for (const SetupXmlFile& f : xml.files)
+    extracts.push_back({{"source", f.source}, {"folder", f.folder}, {"name", f.name}});
+  return {{"install", install}, {"extracts", extracts}};
+}
+
 json CabinetsJson(const std::vector<CabinetReport>& cabs) {
   json list = json::array();
   for (const CabinetReport& cab : cabs) {
@@ -65,9 +91,19 @@ json CabinetsJson(const std::vector<CabinetReport>& cabs) {
                     {"warnings", info.warnings},
                     {"cabinetFiles", info.fileNames},
                     {"setupXml", info.hasSetupXml},
-                    {"ceSetup", info.hasCeSetup ? CeSetupJson(info.ceSetup) : json(nullptr)}});
+                    {"ceSetup", info.hasCeSetup ? CeSetupJson(info.ceSetup) : json(nullptr)},
+                    {"setupXmlContents", info.hasSetupXml ? SetupXmlJson(info.setupXml) : json(nullptr)}});
   }
   return list;
+}
+
+std::string CabinetFindingsText(const std::vector<CabinetReport>& cabs) {
+  std::string text;
+  for (const CabinetReport& cab : cabs) {
+    if (!cab.info.error.empty()) text += "zqpack: " + cab.name + ": error: " + CabinetErrorText(cab.info) + "\n";
+    for (const std::string& warning : cab.info.warnings) text += "zqpack: " + cab.name + ": warning: " + warning + "\n";
+  }
+  return text;
 }
 
 std::vector<CabinetReport> InspectSetupCabinets(SetupReader& reader) {

@@ -60,6 +60,8 @@ CeSetup Read(const std::vector<uint8_t>& bytes) {
   s.architecture = GetLe32(h + 20);
   s.leastVersion = {GetLe32(h + 24), GetLe32(h + 28)};
   s.greatestVersion = {GetLe32(h + 32), GetLe32(h + 36)};
+  s.leastBuild = GetLe32(h + 40);
+  s.greatestBuild = GetLe32(h + 44);
 
   auto field = [&](int at, const char* name) {
     const uint16_t length = GetLe16(h + at + 2);
@@ -96,35 +98,79 @@ CeSetup Read(const std::vector<uint8_t>& bytes) {
     const uint16_t id = stringsAt.Le16();
     strings[id] = stringsAt.Text(stringsAt.Le16());
   }
-  std::map<uint16_t, std::string> dirs;
-  Cursor dirsAt(bytes, offsets[kDirs], "DIRS");
-  for (uint16_t i = 0; i < counts[kDirs]; ++i) {
-    const uint16_t id = dirsAt.Le16();
-    const uint16_t length = dirsAt.Le16();
-    if (length % 2 != 0 || length == 0) throw Damage("DIRS entry " + Num(id) + ": a length of " + Num(length));
-    const uint8_t* ids = dirsAt.Take(length);
-    std::string path;
+  // A list of string ids of length bytes, ending with 0, joined with "\".
+  auto path = [&strings](Cursor& at, uint16_t length, const std::string& what) {
+    if (length % 2 != 0 || length == 0) throw Damage(what + ": a length of " + Num(length));
+    const uint8_t* ids = at.Take(length);
+    std::string joined;
     for (uint16_t k = 0; k + 2 < length; k += 2) {
       const auto found = strings.find(GetLe16(ids + k));
       if (found == strings.end())
-        throw Damage("DIRS entry " + Num(id) + " names string " + Num(GetLe16(ids + k)) + ", which STRINGS lacks");
-      path += (path.empty() ? "" : "\\") + found->second;
+        throw Damage(what + " names string " + Num(GetLe16(ids + k)) + ", which STRINGS lacks");
+      joined += (k == 0 ? "" : "\\") + found->second;
     }
-    if (GetLe16(ids + length - 2) != 0) throw Damage("DIRS entry " + Num(id) + " does not end with 0");
-    dirs[id] = path;
+    if (GetLe16(ids + length - 2) != 0) throw Damage(what + " does not end with 0");
+    return joined;
+  };
+  std::map<uint16_t, std::string> dirs;
+  auto dir = [&dirs](uint16_t id, const std::string& what) {
+    const auto found = dirs.find(id);
+    if (found == dirs.end()) throw Damage(what + " names folder " + Num(id) + ", which DIRS lacks");
+    return found->second;
+  };
+  Cursor dirsAt(bytes, offsets[kDirs], "DIRS");
+  for (uint16_t i = 0; i < counts[kDirs]; ++i) {
+    const uint16_t id = dirsAt.Le16();
+    dirs[id] = path(dirsAt, dirsAt.Le16(), "DIRS entry " + Num(id));
   }
   Cursor filesAt(bytes, offsets[kFiles], "FILES");
   for (uint16_t i = 0; i < counts[kFiles]; ++i) {
     CeFile file;
     file.number = filesAt.Le16();
-    const uint16_t dir = filesAt.Le16();
-    filesAt.Take(2 + 4);  // unknown, flags
+    const uint16_t folder = filesAt.Le16();
+    filesAt.Le16();  // the file number again
+    file.flags = filesAt.Le32();
     file.name = filesAt.Text(filesAt.Le16());
-    const auto found = dirs.find(dir);
-    if (found == dirs.end())
-      throw Damage("FILES entry " + Num(file.number) + " names folder " + Num(dir) + ", which DIRS lacks");
-    file.folder = found->second;
+    file.folder = dir(folder, "FILES entry " + Num(file.number));
     s.files.push_back(file);
+  }
+  std::map<uint16_t, std::pair<uint16_t, std::string>> hives;
+  Cursor hivesAt(bytes, offsets[kRegHives], "REGHIVES");
+  for (uint16_t i = 0; i < counts[kRegHives]; ++i) {
+    const uint16_t id = hivesAt.Le16();
+    const uint16_t root = hivesAt.Le16();
+    hivesAt.Le16();
+    hives[id] = {root, path(hivesAt, hivesAt.Le16(), "REGHIVES entry " + Num(id))};
+  }
+  Cursor keysAt(bytes, offsets[kRegKeys], "REGKEYS");
+  for (uint16_t i = 0; i < counts[kRegKeys]; ++i) {
+    CeRegValue value;
+    const uint16_t id = keysAt.Le16();
+    const auto hive = hives.find(keysAt.Le16());
+    if (hive == hives.end()) throw Damage("REGKEYS entry " + Num(id) + " names a hive REGHIVES lacks");
+    value.root = hive->second.first;
+    value.key = hive->second.second;
+    value.substitute = keysAt.Le16() != 0;
+    value.type = keysAt.Le32();
+    const uint16_t length = keysAt.Le16();
+    const uint8_t* p = keysAt.Take(length);
+    const uint8_t* zero = std::find(p, p + length, 0);
+    if (zero == p + length) throw Damage("REGKEYS entry " + Num(id) + ": a value name without its terminating zero");
+    value.name.assign(p, zero);
+    value.data.assign(zero + 1, p + length);
+    s.registry.push_back(value);
+  }
+  Cursor linksAt(bytes, offsets[kLinks], "LINKS");
+  for (uint16_t i = 0; i < counts[kLinks]; ++i) {
+    CeLink link;
+    const uint16_t id = linksAt.Le16();
+    linksAt.Le16();
+    link.base = linksAt.Le16();
+    link.target = linksAt.Le16();
+    link.toFile = linksAt.Le16() != 0;
+    if (!link.toFile && link.target != 0) link.targetFolder = dir(link.target, "LINKS entry " + Num(id));
+    link.name = path(linksAt, linksAt.Le16(), "LINKS entry " + Num(id));
+    s.links.push_back(link);
   }
   return s;
 }
@@ -139,6 +185,149 @@ bool ReadCeSetup(const std::vector<uint8_t>& bytes, CeSetup* setup, std::string*
     *reason = e.what();
     return false;
   }
+}
+
+namespace {
+
+// The sections of a .000 file being written, and the string and folder ids
+// handed out so far.
+class CeWriter {
+ public:
+  explicit CeWriter(const CeSetup& s) : s_(s) {}
+
+  std::vector<uint8_t> Write() {
+    for (const CeFile& f : s_.files) Dir(f.folder);
+    for (const CeLink& l : s_.links)
+      if (!l.toFile && !l.targetFolder.empty()) Dir(l.targetFolder);
+    std::vector<std::pair<uint16_t, std::string>> hives;  // root, key
+    std::vector<uint16_t> hiveIds;
+    for (const CeRegValue& v : s_.registry) {
+      const auto found = std::find(hives.begin(), hives.end(), std::make_pair(v.root, v.key));
+      hiveIds.push_back(static_cast<uint16_t>(found - hives.begin() + 1));
+      if (found == hives.end()) hives.push_back({v.root, v.key});
+    }
+    std::vector<std::vector<uint16_t>> hivePaths, linkPaths;
+    for (const auto& hive : hives) hivePaths.push_back(Ids(hive.second));
+    for (const CeLink& l : s_.links) linkPaths.push_back(Ids(l.name));
+
+    out_.assign(kCeHeaderBytes, 0);
+    out_[0] = 'M', out_[1] = 'S', out_[2] = 'C', out_[3] = 'E';
+    Put32(16, 1);
+    Put32(20, s_.architecture);
+    Put32(24, s_.leastVersion.major), Put32(28, s_.leastVersion.minor);
+    Put32(32, s_.greatestVersion.major), Put32(36, s_.greatestVersion.minor);
+    Put32(40, s_.leastBuild), Put32(44, s_.greatestBuild);
+    HeaderText(84, {s_.appName}, false);
+    HeaderText(88, {s_.provider}, false);
+    HeaderText(92, s_.unsupported, true);
+
+    Section(kStrings, strings_.size());
+    for (size_t i = 0; i < strings_.size(); ++i) {
+      Add16(i + 1);
+      Add16(strings_[i].size() + 1);
+      AddText(strings_[i]);
+    }
+    Section(kDirs, dirs_.size());
+    for (size_t i = 0; i < dirs_.size(); ++i) {
+      Add16(i + 1);
+      AddIds(dirPaths_[i]);
+    }
+    Section(kFiles, s_.files.size());
+    for (const CeFile& f : s_.files) {
+      Add16(f.number), Add16(Dir(f.folder)), Add16(f.number), Add32(f.flags);
+      Add16(f.name.size() + 1);
+      AddText(f.name);
+    }
+    Section(kRegHives, hives.size());
+    for (size_t i = 0; i < hives.size(); ++i) {
+      Add16(i + 1), Add16(hives[i].first), Add16(0);
+      AddIds(hivePaths[i]);
+    }
+    Section(kRegKeys, s_.registry.size());
+    for (size_t i = 0; i < s_.registry.size(); ++i) {
+      const CeRegValue& v = s_.registry[i];
+      Add16(i + 1), Add16(hiveIds[i]), Add16(v.substitute ? 1 : 0), Add32(v.type);
+      Add16(v.name.size() + 1 + v.data.size());
+      AddText(v.name);
+      out_.insert(out_.end(), v.data.begin(), v.data.end());
+    }
+    Section(kLinks, s_.links.size());
+    for (size_t i = 0; i < s_.links.size(); ++i) {
+      const CeLink& l = s_.links[i];
+      Add16(i + 1), Add16(0), Add16(l.base);
+      Add16(l.toFile ? l.target : l.targetFolder.empty() ? 0 : Dir(l.targetFolder));
+      Add16(l.toFile ? 1 : 0);
+      AddIds(linkPaths[i]);
+    }
+    Put32(8, static_cast<uint32_t>(out_.size()));
+    return out_;
+  }
+
+ private:
+  // The id of a text in STRINGS, added when new.
+  uint16_t String(const std::string& text) {
+    const auto found = std::find(strings_.begin(), strings_.end(), text);
+    if (found != strings_.end()) return static_cast<uint16_t>(found - strings_.begin() + 1);
+    strings_.push_back(text);
+    return static_cast<uint16_t>(strings_.size());
+  }
+  std::vector<uint16_t> Ids(const std::string& path) {
+    std::vector<uint16_t> ids;
+    for (size_t at = 0; at <= path.size();) {
+      const size_t end = std::min(path.find('\\', at), path.size());
+      ids.push_back(String(path.substr(at, end - at)));
+      at = end + 1;
+    }
+    return ids;
+  }
+  uint16_t Dir(const std::string& path) {
+    const auto found = std::find(dirs_.begin(), dirs_.end(), path);
+    if (found != dirs_.end()) return static_cast<uint16_t>(found - dirs_.begin() + 1);
+    dirs_.push_back(path);
+    dirPaths_.push_back(Ids(path));
+    return static_cast<uint16_t>(dirs_.size());
+  }
+
+  void Put16(size_t at, size_t v) { PutLe16(&out_[at], static_cast<uint16_t>(v)); }
+  void Put32(size_t at, uint32_t v) { PutLe32(&out_[at], v); }
+  void Add16(size_t v) {
+    out_.push_back(static_cast<uint8_t>(v));
+    out_.push_back(static_cast<uint8_t>(v >> 8));
+  }
+  void Add32(uint32_t v) { AppendLe32(out_, v); }
+  void AddText(const std::string& text) { out_.insert(out_.end(), text.c_str(), text.c_str() + text.size() + 1); }
+  void AddIds(const std::vector<uint16_t>& ids) {
+    Add16(2 * ids.size() + 2);
+    for (uint16_t id : ids) Add16(id);
+    Add16(0);
+  }
+  void HeaderText(size_t at, const std::vector<std::string>& texts, bool list) {
+    if (texts.empty()) return;  // 0 and 0
+    const size_t start = out_.size();
+    for (const std::string& t : texts) AddText(t);
+    if (list) out_.push_back(0);
+    Put16(at, start);
+    Put16(at + 2, out_.size() - start);
+  }
+  void Section(int index, size_t count) {
+    Put16(48 + 2 * index, count);
+    Put32(60 + 4 * index, static_cast<uint32_t>(out_.size()));
+  }
+
+  const CeSetup& s_;
+  std::vector<uint8_t> out_;
+  std::vector<std::string> strings_;  // id - 1
+  std::vector<std::string> dirs_;     // id - 1
+  std::vector<std::vector<uint16_t>> dirPaths_;
+};
+
+}  // namespace
+
+std::vector<uint8_t> WriteCeSetup(const CeSetup& setup) { return CeWriter(setup).Write(); }
+
+const char* CeRootName(uint16_t root) {
+  static const char* const kRoots[] = {"", "HKCR", "HKCU", "HKLM", "HKU"};
+  return root < 5 ? kRoots[root] : "";
 }
 
 std::string CeArchitectureName(uint32_t architecture) {

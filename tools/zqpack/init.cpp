@@ -133,29 +133,79 @@ std::string ExampleLicense(const std::string& product) {
 }
 
 const char* const kCabNoteTemplate =
-    "Put the CAB file @CAB@ here, beside Setup.ini.\n"
+    "The CAB file @CAB@ goes here, beside Setup.ini.\n"
     "\n"
     "It is the cabinet that the Windows CE Application Manager installs onto\n"
-    "the phone, made with your platform SDK's CAB tools.  Another name works\n"
-    "too: change CabFiles in Setup.ini to match.  Several CAB files go into\n"
-    "CabFiles separated by commas, with no blank behind a comma.\n"
+    "the phone.  zqpack makes it from @INF@, a CAB Wizard .inf that lists\n"
+    "the files to install (here readme.txt, an example to replace with your\n"
+    "application's files), their folders, registry values and shortcuts:\n"
+    "  zqpack cab @INF@\n"
+    "docs/cab-inf.md (/usr/share/doc/zqpack/ in the package) describes every\n"
+    "section and key it reads.  A cabinet made with your platform SDK's CAB\n"
+    "tools works too.  Another name works as well: change CabFiles in\n"
+    "Setup.ini to match.  Several CAB files go into CabFiles separated by\n"
+    "commas, with no blank behind a comma.\n"
     "\n"
     "The Application Manager installs only a Windows CE install cabinet: one\n"
     "that holds its setup information, a file whose name ends in .000 (which\n"
     "names the application, its provider, the processor and Windows CE\n"
-    "versions it runs on and the folder of each installed file), or a\n"
-    "_setup.xml provisioning document.  Its other files are numbered .001,\n"
-    ".002, ... and the .000 file must name each of them.  A .000 file that\n"
-    "lists Smartphone among the unsupported platforms does not install on a\n"
-    "Smartphone.  An ordinary cabinet made from your files alone installs\n"
-    "nothing.\n"
+    "versions it runs on and the folder of each installed file) and a\n"
+    "_setup.xml provisioning document (Smartphone 2002 and 2003 read only\n"
+    "that one).  Its other files are numbered .001, .002, ...  An ordinary\n"
+    "cabinet made from your files alone installs nothing.\n"
     "\n"
     "Then:\n"
     "  zqpack check -v Setup.ini             reports what is still wrong and\n"
     "                                        what each CAB file installs\n"
     "  zqpack build Setup.ini -o Setup.exe   packs the setup\n"
+    "  zqpack run Setup.exe                  runs it under Wine\n"
     "\n"
     "This note is not packed: a build takes only the files that Setup.ini names.\n";
+
+// The .inf is read as Windows INF: values in quotes keep their ';' and ','
+// and a percent sign is written %%.
+const char* const kInfTemplate =
+    "; @INF@: what 'zqpack cab @INF@' puts into @CAB@, the Windows CE\n"
+    "; install cabinet of @PRODUCT@ that Setup.ini names.  A CAB Wizard .inf;\n"
+    "; cab-inf.md describes every section and key that zqpack cab reads.\n"
+    "; To install your application, list each of its files in [Files.App] and\n"
+    "; in [SourceDisksFiles] instead of the example readme.txt.\n"
+    "\n"
+    "[Version]\n"
+    "Signature = \"$Windows NT$\"\n"
+    "; Your name or your company's, shown with the application (30 characters).\n"
+    "Provider = \"Your Company\"\n"
+    "CESignature = \"$Windows CE$\"\n"
+    "\n"
+    "[CEStrings]\n"
+    "; The application's name on the phone (40 characters) and the folder it is\n"
+    "; installed into: %CE1% is the phone's \\Program Files.\n"
+    "AppName = \"@APPNAME@\"\n"
+    "InstallDir = %CE1%\\@FOLDER@\n"
+    "\n"
+    "[CEDevice]\n"
+    "; Smartphone 2002 is Windows CE 3.0.\n"
+    "VersionMin = 3.0\n"
+    "\n"
+    "[DefaultInstall]\n"
+    "CopyFiles = Files.App\n"
+    "\n"
+    "[SourceDisksNames]\n"
+    "; Disk 1: the folder of this .inf.\n"
+    "1 = ,\"Files\",,.\n"
+    "\n"
+    "[SourceDisksFiles]\n"
+    "readme.txt = 1\n"
+    "\n"
+    "[DestinationDirs]\n"
+    "Files.App = 0,%InstallDir%\n"
+    "\n"
+    "[Files.App]\n"
+    "readme.txt\n";
+
+const char* const kExampleFileTemplate =
+    "@PRODUCT@: an example file, installed into \\Program Files\\@FOLDER@ on the\n"
+    "phone.  Replace it with your application's files in @INF@.\n";
 
 // A vertical gradient from night blue to teal with a white phone outline;
 // colour 255 is white, colours 0 to 254 the gradient.
@@ -213,13 +263,27 @@ std::string ExampleInstallDirectory(const std::string& product) {
   return Stem(product, kInstallDirectoryMaxChars, "Product", "");
 }
 
+std::string ExampleInfName(const std::string& product) {
+  const std::string cab = ExampleCabName(product);
+  return cab.substr(0, cab.size() - 4) + ".inf";
+}
+
 std::vector<std::string> WriteExampleProduct(const std::string& dir, const std::string& product) {
+  std::string appName;  // a percent sign is %% in the .inf
+  for (char c : product) appName += c == '%' ? "%%" : std::string(1, c);
+  const std::vector<std::pair<std::string, std::string>> values = {{"@PRODUCT@", product},
+                                                                   {"@APPNAME@", appName},
+                                                                   {"@CAB@", ExampleCabName(product)},
+                                                                   {"@INF@", ExampleInfName(product)},
+                                                                   {"@FOLDER@", ExampleInstallDirectory(product)}};
   const std::vector<std::pair<std::string, std::vector<uint8_t>>> files = {
       {"Setup.ini", Bytes(ExampleSetupIni(product))},
       {"license.rtf", Bytes(ExampleLicense(product))},
       {"body.bmp", ExampleBitmap(kBodyWidthPx, kBodyHeightPx, true)},
       {"head.bmp", ExampleBitmap(kHeadSidePx, kHeadSidePx, false)},
-      {kCabNote, Bytes(Crlf(Fill(kCabNoteTemplate, {{"@CAB@", ExampleCabName(product)}})))},
+      {kCabNote, Bytes(Crlf(Fill(kCabNoteTemplate, values)))},
+      {ExampleInfName(product), Bytes(Crlf(Fill(kInfTemplate, values)))},
+      {"readme.txt", Bytes(Crlf(Fill(kExampleFileTemplate, values)))},
   };
   std::error_code ec;
   for (const auto& file : files) {

@@ -1,6 +1,7 @@
 // zqpack init: a complete example product to start from: Setup.ini with
-// every key explained, a license template, the two wizard bitmaps and a note
-// on the CAB file that the publisher adds.  Never replaces a file.
+// every key explained, a license template, the two wizard bitmaps, a CAB
+// Wizard .inf with one example file for zqpack cab, and a note on the CAB
+// file.  Never replaces a file.
 #pragma once
 #include <string>
 #include <vector>
@@ -18,6 +19,8 @@ std::string ProductNameProblem(const std::string& name);
 // product name: its letters and digits (CAB: upper case, at most 8).
 std::string ExampleCabName(const std::string& product);
 std::string ExampleInstallDirectory(const std::string& product);
+// The example's .inf, from which zqpack cab makes that CAB file: "NOTES.inf".
+std::string ExampleInfName(const std::string& product);
 
 // Writes the example into dir (made if needed) and returns the paths written.
 // ZqError, and nothing written, when one of its files exists already.

@@ -19,6 +19,7 @@
 #include "ini.h"
 #include "init.h"
 #include "json_report.h"
+#include "make_cab.h"
 #include "payload/format.h"
 #include "progress.h"
 #include "run.h"
@@ -49,6 +50,7 @@ const char* const kToolHelp =
     "  verify    run the program's own checks on a setup\n"
     "  extract   write a setup's files into a folder\n"
     "  init      write an example product to start from\n"
+    "  cab       make a Windows CE install cabinet from a CAB Wizard .inf\n"
     "  run       run a setup under Wine and report what it did\n"
     "\n"
     "Options:\n"
@@ -59,7 +61,8 @@ const char* const kToolHelp =
     "Exit codes: 0 success; 1 the setup or the settings are bad, or a file could\n"
     "not be read or written; 2 the command line is wrong.\n"
     "\n"
-    "setup-ini.md describes every key of Setup.ini; it comes with zqpack (in\n"
+    "setup-ini.md describes every key of Setup.ini, cab-inf.md every section\n"
+    "and key of the .inf that 'zqpack cab' reads; they come with zqpack (in\n"
     "/usr/share/doc/zqpack/ from the Debian package, docs/ in the sources).\n";
 
 const std::map<std::string, const char*> kCommandHelp = {
@@ -108,14 +111,18 @@ const std::map<std::string, const char*> kCommandHelp = {
      "            500 x 314; a head bitmap not 55 pixels high or over 500 wide;\n"
      "            an InstallDirectory of more than one level; a value cut short;\n"
      "            a file named for two uses; a CAB file without Windows CE\n"
-     "            setup information (a .000 file or _setup.xml), whose .000\n"
-     "            file lists Smartphone as unsupported, or whose .000 file and\n"
-     "            numbered files disagree\n"
+     "            setup information (a .000 file or _setup.xml), with a .000\n"
+     "            file but no _setup.xml (no Smartphone installs it), whose\n"
+     "            .000 file lists Smartphone as unsupported, whose .000 file\n"
+     "            and numbered files disagree, or whose _setup.xml extracts a\n"
+     "            file the cabinet does not hold\n"
      "Each line ends with the key's place in setup-ini.md.\n"
      "\n"
      "  -v, --verbose  also what each CAB file tells the Application Manager:\n"
      "                 application, provider, architecture, Windows CE\n"
-     "                 versions, the platforms it refuses, the files it installs\n"
+     "                 versions, the platforms it refuses, the files it installs;\n"
+     "                 from a _setup.xml, its Install parameters (AppName,\n"
+     "                 OSVersionMin, ..., InstallDir) and the files it extracts\n"
      "  --json   one JSON document instead: \"findings\" (each with \"severity\",\n"
      "           \"section\", \"key\", \"text\", \"reference\"), the counts \"errors\"\n"
      "           and \"warnings\", the \"files\" a build would pack and the\n"
@@ -172,6 +179,8 @@ const std::map<std::string, const char*> kCommandHelp = {
      "error box and exit code, or the wizard's title and each view) and the\n"
      "hand-off: the Application Manager's command line and each file delivered\n"
      "into the install folder, compared byte for byte with what the setup packs.\n"
+     "First it prints what 'zqpack check' finds wrong with the setup's CAB files\n"
+     "(a cabinet no Smartphone installs runs just as well here).\n"
      "Without --interactive it runs on a private Xvfb display and works the\n"
      "wizard as a user would: Welcome, Next, License, Cancel (the question\n"
      "answered No), accept, Next.  Wine runs in a private prefix under\n"
@@ -190,13 +199,42 @@ const std::map<std::string, const char*> kCommandHelp = {
      "setups).  Exit code 0 when the hand-off was complete (with --decline: when\n"
      "Cancel ended the setup cleanly: Workspace gone, nothing delivered), 1\n"
      "otherwise, with the reason.\n"},
+    {"cab",
+     "Usage: zqpack cab APP.inf [-o OUT] [--cpu TAG] [--compress] [--files DIR]...\n"
+     "                  [--json]\n"
+     "\n"
+     "Makes one Windows CE install cabinet from a CAB Wizard .inf, on Linux:\n"
+     "the setup information both as a .000 file (Pocket PC, Windows Mobile)\n"
+     "and as _setup.xml (Smartphone 2002/2003, Windows Mobile), then the files,\n"
+     "each named after its file name and numbered (NAME.001; the CESetupDLL as\n"
+     "NAME.999).  Each keeps its source's modification time, never later than\n"
+     "SOURCE_DATE_EPOCH when that is set: the same inputs give the same bytes.\n"
+     "Source files are found below the .inf's folder by their [SourceDisksNames]\n"
+     "path, without regard to case; a drive path or a missing one falls back to\n"
+     "each --files DIR.  The cabinet is then read back as 'zqpack check' reads\n"
+     "it and described as 'check -v' does.  A mistake in the .inf is reported\n"
+     "with its file and line, and no cabinet is written; an existing OUT stays\n"
+     "as it was.  cab-inf.md lists every section and key it reads.\n"
+     "\n"
+     "  -o, --output OUT  the cabinet; by default APP.CAB beside the .inf\n"
+     "                    (APP.TAG.CAB with --cpu)\n"
+     "  --cpu TAG         read the sections tagged .TAG ([CEDevice.TAG],\n"
+     "                    [DefaultInstall.TAG], [SourceDisksNames.TAG],\n"
+     "                    [SourceDisksFiles.TAG]) over the untagged ones\n"
+     "  --compress        MSZIP instead of stored\n"
+     "  --files DIR       another folder to look for source files in\n"
+     "  --json            the cabinet's description as in 'check --json'\n"
+     "\n"
+     "zqpack.exe, the Windows build, does not make cabinets: use the Linux\n"
+     "zqpack (or the SDK's CAB tool).\n"},
     {"init",
      "Usage: zqpack init DIR [--product NAME]\n"
      "\n"
      "Writes an example product into DIR (created if needed): Setup.ini with\n"
-     "every key explained, license.rtf, body.bmp (164 x 314), head.bmp (55 x 55)\n"
-     "and PUT-CAB-FILES-HERE.txt.  Once the CAB file that Setup.ini names is\n"
-     "added, 'zqpack check' accepts the product and 'zqpack build' packs it.\n"
+     "every key explained, license.rtf, body.bmp (164 x 314), head.bmp (55 x 55),\n"
+     "a CAB Wizard .inf with one example file (readme.txt) that 'zqpack cab'\n"
+     "makes the CAB file from, and PUT-CAB-FILES-HERE.txt.  Then 'zqpack cab',\n"
+     "'zqpack check' and 'zqpack build' make the setup.\n"
      "Never replaces a file: when one of them exists, nothing is written.\n"
      "\n"
      "  --product NAME   the product's name (default \"My Product\"): printable\n"
@@ -574,9 +612,51 @@ int Init(const std::vector<std::string>& words, bool quiet) {
   const std::vector<std::string> written = WriteExampleProduct(args.positionals[0], product);
   if (!quiet) {
     for (const std::string& path : written) printf("%s\n", path.c_str());
-    printf("next: add %s beside Setup.ini, then 'zqpack check' and 'zqpack build' it\n",
-           ExampleCabName(product).c_str());
+    printf("next: 'zqpack cab %s' makes %s, then 'zqpack check' and 'zqpack build' Setup.ini\n",
+           (fs::path(args.positionals[0]) / ExampleInfName(product)).string().c_str(), ExampleCabName(product).c_str());
   }
+  return kExitOk;
+}
+
+// Options that may be given more than once: --files DIR.
+std::vector<std::string> TakeRepeated(std::vector<std::string>* words, const std::string& name) {
+  std::vector<std::string> values, rest;
+  for (size_t i = 0; i < words->size(); ++i) {
+    const std::string& word = (*words)[i];
+    if (word == name && i + 1 < words->size())
+      values.push_back((*words)[++i]);
+    else if (word.rfind(name + "=", 0) == 0)
+      values.push_back(word.substr(name.size() + 1));
+    else
+      rest.push_back(word);
+  }
+  *words = rest;
+  return values;
+}
+
+int Cab(const std::vector<std::string>& given, bool) {
+  std::vector<std::string> words = given;
+  CabOptions options;
+  options.fileDirs = TakeRepeated(&words, "--files");
+  const Arguments args = Parse(words, {{"--output", "-o", true},
+                                       {"--cpu", nullptr, true},
+                                       {"--compress", nullptr, false},
+                                       {"--files", nullptr, true},
+                                       {"--json", nullptr, false}});
+  ExpectPositionals(args, 1, "APP.inf");
+  options.inf = args.positionals[0];
+  options.output = args.Value("--output");
+  options.cpu = args.Value("--cpu");
+  options.compress = args.Has("--compress");
+  const CabResult result = MakeCab(options);
+  for (const std::string& warning : result.warnings) fprintf(stderr, "%s\n", warning.c_str());
+  for (const std::string& warning : result.report.info.warnings)
+    fprintf(stderr, "zqpack cab: %s: warning: %s\n", result.report.name.c_str(), warning.c_str());
+  if (args.Has("--json"))
+    printf("%s\n",
+           CabinetsJson({result.report})[0].dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+  else
+    printf("%s", CabinetText(result.report).c_str());
   return kExitOk;
 }
 
@@ -634,9 +714,9 @@ int main(int argc, char** argv) {
   }
   words.erase(words.begin());
   using Handler = int (*)(const std::vector<std::string>&, bool);
-  const std::map<std::string, Handler> handlers = {{"build", Build},   {"check", Check},     {"list", List},
-                                                   {"verify", Verify}, {"extract", Extract}, {"init", Init},
-                                                   {"run", RunCommand}};
+  const std::map<std::string, Handler> handlers = {{"build", Build},    {"check", Check},     {"list", List},
+                                                   {"verify", Verify},  {"extract", Extract}, {"init", Init},
+                                                   {"run", RunCommand}, {"cab", Cab}};
   const auto handler = handlers.find(command);
   if (handler == handlers.end()) {
     fprintf(stderr, "zqpack: unknown command '%s' (see zqpack --help)\n", command.c_str());

@@ -43,5 +43,8 @@ string(APPEND page ".SH FILES\n"
        ".TP\n/usr/share/doc/zqpack/setup\\-ini.md\n"
        "every key of Setup.ini that the setup program reads, its buffer, and what\n"
        "a missing, empty or over\\-long value does; the place that each finding of\n"
-       ".B zqpack check\nnames.\n")
+       ".B zqpack check\nnames.\n"
+       ".TP\n/usr/share/doc/zqpack/cab\\-inf.md\n"
+       "every section and key of the CAB Wizard .inf that\n"
+       ".B zqpack cab\nreads, and what it ignores.\n")
 file(WRITE "${OUTPUT}" "${page}")

@@ -3,7 +3,8 @@
 // The world lives in <cache>/zqpack/wine/ ($XDG_CACHE_HOME, else ~/.cache):
 //   slot-N/prefix/   a Wine prefix, made once and reused (--fresh: anew)
 //   slot-N/home/     HOME of its Wine processes
-//   slot-N/run/      this run's TEMP, stand-in, its log and Xvfb's log
+//   slot-N/run/      this run's TEMP, the stand-in's log and Xvfb's log; the
+//                    stand-in itself goes to the prefix's C:\Program Files
 //   slot-N.lock      held while a run uses slot N
 // A run takes the first slot no other run holds, so runs at once never share
 // a prefix, a wineserver or a display.
@@ -23,8 +24,10 @@
 #include <optional>
 #include <set>
 
+#include "cabinet_report.h"
 #include "drive.h"
 #include "errors.h"
+#include "fileio.h"
 #include "mitigations.h"
 #include "payload/format.h"
 #include "resources/resource.h"
@@ -40,7 +43,9 @@ using Clock = std::chrono::steady_clock;
 double SecondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 const int kSlots = 16;
+// Below the prefix's drive_c, where it is C:\Program Files\Windows CE Services.
 const char kStandInFolder[] = "Program Files/Windows CE Services";
+const char kStandInPath[] = "C:\\Program Files\\Windows CE Services\\CeAppMgr.exe";
 
 std::string ReadBytes(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -162,14 +167,14 @@ std::vector<std::string> Views(const zqworld::Outcome& run) {
 }
 
 // The hand-off against the packed files in `packed`.
-void CheckHandOff(const fs::path& log, const fs::path& packed, bool waitForIt, Report* report) {
+void CheckHandOff(const fs::path& log, const fs::path& packed, const fs::path& prefix, bool waitForIt, Report* report) {
   const std::vector<zqworld::AppMgrStart> starts =
       waitForIt ? zqworld::AwaitAppMgr(log, 1, 10) : zqworld::ReadAppMgrLog(log);
   report->appMgrStarts = starts.size();
   if (starts.empty()) return;
   const zqworld::AppMgrStart& start = starts[0];
   report->commandLine = start.commandLine;
-  const fs::path install = zqworld::UnixPath(start.ini).parent_path();
+  const fs::path install = zqworld::UnixPath(start.ini, prefix).parent_path();
   report->installFolder = install.string();
   std::vector<std::string> names = {"Setup.ini"};
   for (const auto& cab : start.cabs) names.push_back(cab.first);
@@ -277,6 +282,14 @@ zqworld::Script WizardScript(const RunOptions& options) {
   return script.Answer("no").Click(IDC_ACCEPT).Click(IDC_NEXT).Exit();
 }
 
+// What check says of the setup's CAB files, on stderr before anything runs:
+// an "ok" hand-off of a cabinet that no phone installs is no good setup.
+void PrintCabinetFindings(const std::string& setup) {
+  SetupReader reader(setup, TemporaryDirectory());
+  if (reader.Check().verdict.accepted())
+    fprintf(stderr, "%s", CabinetFindingsText(InspectSetupCabinets(reader)).c_str());
+}
+
 // The Wine world of this run, ended whatever happens.
 struct RunWorld : zqworld::World {
   ~RunWorld() { End(); }
@@ -292,6 +305,7 @@ int RunSetup(const RunOptions& options) {
   const std::optional<Arch> arch = ProgramArch(options.setup);
   if (!arch) throw ZqError(options.setup + " does not begin with an i686 or x86_64 Windows program");
   report.arch = zqworld::ArchName(*arch);
+  PrintCabinetFindings(options.setup);
   const std::string missing = Missing(options, *arch);
   if (!missing.empty()) throw ZqError(missing);
   const zqworld::Programs programs = FindPrograms();
@@ -338,11 +352,18 @@ int RunSetup(const RunOptions& options) {
     std::ofstream(slot / "prefix-desktop") << desktop;
   }
 
-  // The stand-in in a folder with blanks, as under Program Files; the 64-bit
-  // one and the 64-bit driver for setups of both architectures, so that
-  // where qemu runs 32-bit programs only the setup itself is emulated.
-  const fs::path appMgrDir = options.appMgrDir.empty() ? run / kStandInFolder : fs::absolute(options.appMgrDir);
-  fs::remove(appMgrDir / "CeAppMgr.exe");
+  // The stand-in in a folder with blanks under Program Files, fresh for each
+  // run.  The setup reads its path in ANSI, as it would on Windows, so it is
+  // the prefix's C: path, ASCII whatever the name of the home it lies below.
+  // The 64-bit stand-in and the 64-bit driver for setups of both
+  // architectures, so that where qemu runs 32-bit programs only the setup
+  // itself is emulated.
+  const bool ownAppMgrDir = !options.appMgrDir.empty();
+  const fs::path appMgrDir = ownAppMgrDir ? fs::absolute(options.appMgrDir) : world.prefix / "drive_c" / kStandInFolder;
+  if (ownAppMgrDir)
+    fs::remove(appMgrDir / "CeAppMgr.exe");
+  else
+    fs::remove_all(appMgrDir);
   std::set<fs::path> before;
   std::error_code absent;
   for (const auto& entry : fs::directory_iterator(appMgrDir, absent)) before.insert(entry.path());
@@ -351,7 +372,8 @@ int RunSetup(const RunOptions& options) {
   launch.exe = fs::absolute(options.setup);
   launch.cwd = launch.exe.parent_path();
   launch.temp = run / "temp";
-  launch.appPaths = zqworld::AppPaths::Pointing(zqworld::InstallStandIn(programs, Arch::x86_64, appMgrDir));
+  const fs::path standIn = zqworld::InstallStandIn(programs, Arch::x86_64, appMgrDir);
+  launch.appPaths = ownAppMgrDir ? zqworld::AppPaths::Pointing(standIn) : zqworld::AppPaths::Value(kStandInPath);
   launch.env["ZQ_APPMGR_LOG"] = zqworld::WinPath(run / "appmgr.log");
   launch.timeoutMs = options.interactive ? 3600 * 1000 : 60 * 1000;
   if (!options.screenshots.empty()) launch.captures = fs::absolute(options.screenshots);
@@ -381,7 +403,7 @@ int RunSetup(const RunOptions& options) {
   for (const auto& entry : fs::directory_iterator(appMgrDir))
     if (entry.path().filename() != "CeAppMgr.exe" && !before.count(entry.path()))
       report.besideAppMgr.push_back(entry.path().filename().string());
-  CheckHandOff(run / "appmgr.log", packed, !options.decline && report.exitCode == 0u, &report);
+  CheckHandOff(run / "appmgr.log", packed, world.prefix, !options.decline && report.exitCode == 0u, &report);
   if (zqworld::Interrupted()) report.driverErrors.insert(report.driverErrors.begin(), "interrupted");
   report.reason = WhatWentWrong(options, report);
   report.ok = report.reason.empty();

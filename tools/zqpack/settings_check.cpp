@@ -169,8 +169,7 @@ void Checker::CheckRole(const NamedFile& file) {
     } else {
       CabinetReport cab{file.storedName, InspectCabinet(ReadWholeFile(file.path))};
       if (!cab.info.error.empty())
-        Report(Severity::Error, file.section, key,
-               file.path + ": " + cab.info.error + "; the Application Manager cannot install it");
+        Report(Severity::Error, file.section, key, file.path + ": " + CabinetErrorText(cab.info));
       for (const std::string& warning : cab.info.warnings)
         Report(Severity::Warning, file.section, key, file.path + ": " + warning);
       result_.cabinets.push_back(std::move(cab));

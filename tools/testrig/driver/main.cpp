@@ -4,7 +4,8 @@
 //
 //   zqdriver.exe OPTION... ACTION...
 //
-// Options (all before the first action):
+// Arguments are read from the wide command line, so paths may hold any
+// character.  Options (all before the first action):
 //   --exe PATH          the program to start (required); it is started with
 //                       the command line "PATH" followed by --args, if any
 //   --args TEXT         the rest of the child's command line, as given
@@ -100,7 +101,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "../utf8.h"
 #include "driver.h"
+// CommandLineToArgvW; after driver.h, whose windows.h it needs.
+#include <shellapi.h>
 
 namespace zqdriver {
 namespace {
@@ -271,7 +275,7 @@ void DoCapture(Session& session, const std::string& action, const std::string& n
   std::string marker = session.captureDir + "\\" + name + ".done";
   Emit("CAPTURE name=" + Quote(name) + " file=" + Quote(marker));
   DWORD start = GetTickCount();
-  while (GetFileAttributesA(marker.c_str()) == INVALID_FILE_ATTRIBUTES) {
+  while (GetFileAttributesW(Wide(marker).c_str()) == INVALID_FILE_ATTRIBUTES) {
     if (GetTickCount() - start >= session.timeoutMs) TimedOut(session, action);
     Sleep(kPollMs);
   }
@@ -405,7 +409,16 @@ int Run(int argc, char** argv) {
 }  // namespace
 }  // namespace zqdriver
 
-int main(int argc, char** argv) {
-  if (argc > 1 && std::strcmp(argv[1], "--bench") == 0) return zqdriver::RunBench(argc - 2, argv + 2);
-  return zqdriver::Run(argc, argv);
+// The arguments as UTF-8 from the wide command line: the ANSI ones would
+// carry '?' for every character of a path that the code page lacks.
+int main() {
+  int argc = 0;
+  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &argc);
+  std::vector<std::string> args;
+  for (int i = 0; i < argc; ++i) args.push_back(Utf8(wide[i]));
+  LocalFree(wide);
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(&arg[0]);
+  if (argc > 1 && std::strcmp(argv[1], "--bench") == 0) return zqdriver::RunBench(argc - 2, argv.data() + 2);
+  return zqdriver::Run(argc, argv.data());
 }

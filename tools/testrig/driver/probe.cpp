@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 
 #include "driver.h"
 
@@ -71,12 +72,14 @@ DWORD ExportRva(const char* path, const char* name) {
 bool LoadProbe(bool wow, Channel* channel) {
   char path[MAX_PATH];
   if (!wow) {
-    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    // Wide: the driver may lie below a folder named outside the code page.
+    wchar_t own[MAX_PATH];
+    DWORD length = GetModuleFileNameW(nullptr, own, MAX_PATH);
     if (!length || length >= MAX_PATH) return false;
-    char* slash = strrchr(path, '\\');
-    if (!slash || slash - path + 12 >= MAX_PATH) return false;
-    strcpy(slash + 1, "zqprobe.dll");
-    channel->module = LoadLibraryA(path);
+    wchar_t* slash = wcsrchr(own, L'\\');
+    if (!slash || slash - own + 12 >= MAX_PATH) return false;
+    wcscpy(slash + 1, L"zqprobe.dll");
+    channel->module = LoadLibraryW(own);
     channel->hook = reinterpret_cast<HOOKPROC>(
         reinterpret_cast<void*>(GetProcAddress(channel->module, "ZqProbeHook")));
     return channel->module && channel->hook;

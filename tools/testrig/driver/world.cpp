@@ -1,5 +1,6 @@
 // The world the setup starts in: the App Paths key, its environment and its
 // current directory.
+#include "../utf8.h"
 #include "driver.h"
 
 namespace zqdriver {
@@ -36,11 +37,11 @@ bool ApplyAppPathsInView(const World& world, REGSAM view, std::string* why) {
     if (rc != ERROR_SUCCESS) *why = ErrorText("RegDeleteValueA", rc);
   } else {
     // The stored size counts the terminating zero, as every REG_SZ writer does:
-    // a value of 259 characters takes 260 bytes.
-    rc = RegSetValueExA(key, nullptr, 0, REG_SZ,
-                        reinterpret_cast<const BYTE*>(world.appPathsValue.c_str()),
-                        static_cast<DWORD>(world.appPathsValue.size() + 1));
-    if (rc != ERROR_SUCCESS) *why = ErrorText("RegSetValueExA", rc);
+    // a value of 259 characters takes 260 bytes in the ANSI form a setup reads.
+    const std::wstring value = Wide(world.appPathsValue);
+    rc = RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                        static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    if (rc != ERROR_SUCCESS) *why = ErrorText("RegSetValueExW", rc);
   }
   RegCloseKey(key);
   return rc == ERROR_SUCCESS;
@@ -69,10 +70,8 @@ bool ApplyEnvironment(const World& world, std::string* why) {
     std::string name = setting.substr(0, equals);
     std::string value = setting.substr(equals + 1);
     // An empty value removes the variable.
-    if (!SetEnvironmentVariableA(name.c_str(), value.empty() ? nullptr : value.c_str()) &&
-        !value.empty()) {
-      *why = "SetEnvironmentVariableA(" + name + ") failed with " +
-             std::to_string(GetLastError());
+    if (!SetEnvironmentVariableW(Wide(name).c_str(), value.empty() ? nullptr : Wide(value).c_str()) && !value.empty()) {
+      *why = "SetEnvironmentVariableW(" + name + ") failed with " + std::to_string(GetLastError());
       return false;
     }
   }
@@ -80,15 +79,14 @@ bool ApplyEnvironment(const World& world, std::string* why) {
 }
 
 bool StartSetup(const World& world, PROCESS_INFORMATION* process, std::string* why) {
-  std::string commandLine = "\"" + world.exe + "\"";
-  if (!world.args.empty()) commandLine += " " + world.args;
-  std::vector<char> buffer(commandLine.begin(), commandLine.end());
-  buffer.push_back('\0');
-  STARTUPINFOA startup = {};
+  std::wstring commandLine = Wide("\"" + world.exe + "\"");
+  if (!world.args.empty()) commandLine += Wide(" " + world.args);
+  const std::wstring exe = Wide(world.exe), cwd = Wide(world.cwd);
+  STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
-  if (!CreateProcessA(world.exe.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                      world.cwd.empty() ? nullptr : world.cwd.c_str(), &startup, process)) {
-    *why = "CreateProcessA failed with " + std::to_string(GetLastError());
+  if (!CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                      cwd.empty() ? nullptr : cwd.c_str(), &startup, process)) {
+    *why = "CreateProcessW failed with " + std::to_string(GetLastError());
     return false;
   }
   return true;
