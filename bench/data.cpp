@@ -49,7 +49,7 @@ std::vector<uint8_t> MixedBytes(size_t count, uint32_t seed, bool textOnly) {
   for (uint32_t block = 0; bytes.size() < count; ++block) {
     const size_t n = std::min(kMixBlockBytes, count - bytes.size());
     const std::vector<uint8_t> part = block % 2 == 0 || textOnly ? zqfixture::TextLikeBytes(n, seed + block)
-                                                     : zqfixture::RandomBytes(n, seed + block);
+                                                                 : zqfixture::RandomBytes(n, seed + block);
     bytes.insert(bytes.end(), part.begin(), part.end());
   }
   return bytes;
