@@ -1,20 +1,14 @@
 // zqbench-data: the benchmark's payloads.
-//
 //   zqbench-data files BYTES DIR [text]  the files of a setup of about BYTES
-//                                        inflated bytes, written into DIR;
-//                                        with text, the cabinets hold only
-//                                        text-like bytes (the compressible
-//                                        payload of the size comparison)
+//       inflated bytes, written into DIR; with text, the cabinets hold only
+//       text-like bytes (the compressible payload of the size comparison)
 //   zqbench-data restub SETUP STUB OUT   SETUP with another program proper
-//                                        (StubChecksum recomputed), so that
-//                                        one deflate serves every build
-//
+//       (StubChecksum recomputed), so that one deflate serves every build
 // The files are those of a real setup: license.rtf, body.bmp, head.bmp,
 // Setup.ini naming two CAB files, and APP.CAB and DATA.CAB (real cabinets,
-// stored) that fill the rest.  The cabinets' contents are mixed: 64 KiB
-// blocks of text-like bytes (which deflate shrinks to about a third) take
-// turns with 64 KiB blocks of random bytes (which it cannot shrink), as a
-// program's code and its already-compressed media would.
+// stored) that fill the rest, in turns of 64 KiB of text-like bytes (which
+// deflate shrinks to about a third) and 64 KiB of random bytes (which it
+// cannot shrink), as a program's code and its compressed media would.
 #include <stdio.h>
 
 #include <algorithm>
@@ -55,7 +49,7 @@ std::vector<uint8_t> MixedBytes(size_t count, uint32_t seed, bool textOnly) {
   for (uint32_t block = 0; bytes.size() < count; ++block) {
     const size_t n = std::min(kMixBlockBytes, count - bytes.size());
     const std::vector<uint8_t> part = block % 2 == 0 || textOnly ? zqfixture::TextLikeBytes(n, seed + block)
-                                                     : zqfixture::RandomBytes(n, seed + block);
+                                                                 : zqfixture::RandomBytes(n, seed + block);
     bytes.insert(bytes.end(), part.begin(), part.end());
   }
   return bytes;

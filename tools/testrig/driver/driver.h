@@ -1,7 +1,8 @@
 // The GUI driver's parts: world set-up (world.cpp), looking at and working
-// the setup's windows (windows.cpp), and the output lines (report.cpp).
-// main.cpp reads the command line and runs the script; its top comment is the
-// reference for the syntax, protocol.h for the output.
+// the setup's windows (windows.cpp), the output lines (report.cpp) and the
+// benchmark's timed runs (bench.cpp).  main.cpp reads the command line and
+// runs the script; its top comment is the reference for the syntax,
+// protocol.h for the output.
 #pragma once
 
 #include <windows.h>
@@ -92,5 +93,10 @@ std::string ClickBlocker(HWND control);
 bool Settle(HWND window, HANDLE process, DWORD timeoutMs);
 // Dialog base units of "MS Sans Serif" 8, as MapDialogRect uses them.
 POINT DialogBaseUnits();
+
+// --- bench.cpp ------------------------------------------------------------
+
+// The benchmark's mode: the arguments after --bench; the exit code.
+int RunBench(int argc, char** argv);
 
 }  // namespace zqdriver

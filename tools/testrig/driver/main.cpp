@@ -58,6 +58,9 @@
 // while the child still runs, the driver kills it.  The driver's own exit
 // code is 0 without ERROR or TIMEOUT lines, 1 with them, 2 for a bad command
 // line.
+//
+//   zqdriver.exe --bench JOBFILE ROUNDS WARMUP [APPMGR]
+// runs the benchmark's groups of programs instead (bench.cpp).
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -380,5 +383,6 @@ int main() {
   LocalFree(wide);
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(&arg[0]);
+  if (argc > 1 && std::strcmp(argv[1], "--bench") == 0) return zqdriver::RunBench(argc - 2, argv.data() + 2);
   return zqdriver::Run(argc, argv.data());
 }

@@ -1,23 +1,25 @@
-// zqbench-launch: runs the programs of one benchmark group in rounds and
-// times each run from just before CreateProcess to the moment it is done.
+// The benchmark's mode of the driver: runs the programs of one benchmark
+// group in rounds and times each run from just before CreateProcess to the
+// moment it is done (bench/run.sh).
 //
-//   zqbench-launch.exe JOBFILE ROUNDS [WARMUP]
+//   zqdriver.exe --bench JOBFILE ROUNDS WARMUP [APPMGR]
 //
 // JOBFILE holds one job per line, six fields separated by tabs ("-" for an
 // empty field):
 //   NAME  MODE  EXE  ARGS  TEMPDIR  CLEANDIR
-// MODE "wizard": done when the setup's wizard (a visible top-level window of
-//   the child holding control 1000) is shown.  The setup's memory and CPU
-//   time are read at that moment; then the run is cancelled as a user would
-//   (Cancel, then Yes in the question box) and the launcher waits for the end.
+// MODE "wizard": done when the setup's wizard is shown.  The setup's memory
+//   and CPU time are read at that moment; then the run is cancelled as a user
+//   would (Cancel, then Yes in the question box) and the driver waits for the
+//   end.
 // MODE "exit": done when the child ends with exit code 0 (NSIS /S, the floor).
 // ARGS follow the quoted EXE on the child's command line.  TEMPDIR becomes
 // TMP and TEMP in the child's environment.  CLEANDIR is emptied after every
-// run, untimed.
+// run, untimed.  APPMGR, when given, becomes the App Paths value that the
+// setup looks up before it extracts.
 //
 // Every round runs every job once, in file order (reversed in even rounds),
-// so that the jobs of a group see the same machine state.  WARMUP rounds (default 1) run first and
-// are not reported.  One line per run on stdout, tab-separated:
+// so that the jobs of a group see the same machine state.  WARMUP rounds run
+// first and are not reported.  One line per run on stdout, tab-separated:
 //   RUN name round ms cpu_ms runq_ms peak_ws vm_hwm rss_anon
 // ms       wall time to the wizard or to the exit
 // cpu_ms   CPU time of the child's threads until then, and
@@ -33,25 +35,23 @@
 // goes wrong prints: FAIL name round reason.
 //
 // The child is created suspended and its Linux process found while it is
-// stopped; that search is not counted in ms.
-//
-// The wizard is awaited with WaitForInputIdle, which Wine signals when the
-// setup's thread first waits for input: the wizard's modal loop, since
-// nothing before it reads messages.  So the launcher does not poll, and uses
-// no CPU or wineserver time while the setup extracts.
-#include <windows.h>
+// stopped; that search is not counted in ms.  The wizard is awaited with
+// WaitForInputIdle, which Wine signals when the setup's thread first waits
+// for input: the wizard's modal loop, since nothing before it reads
+// messages.  So the driver does not poll, and uses no CPU or wineserver time
+// while the setup extracts.
+#include "driver.h"
+// driver.h brings windows.h, which psapi.h needs first.
 #include <psapi.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
-#include <vector>
 
+namespace zqdriver {
 namespace {
 
-const int kWizardControlId = 1000;  // Next: only the wizard has it
 const int kCancelControlId = 1001;
 const DWORD kRunTimeoutMs = 600000;
 const DWORD kCancelTimeoutMs = 60000;
@@ -79,41 +79,31 @@ double NowMs() {
   return static_cast<double>(count.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
 }
 
-std::vector<std::string> SplitTabs(const std::string& line) {
-  std::vector<std::string> fields;
-  size_t start = 0;
-  for (;;) {
-    const size_t tab = line.find('\t', start);
-    fields.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
-    if (tab == std::string::npos) return fields;
-    start = tab + 1;
-  }
-}
-
 bool ReadJobs(const char* path, std::vector<Job>* jobs) {
   FILE* file = std::fopen(path, "rb");
   if (!file) return false;
   bool ok = true;
-  char buffer[4096];
-  while (ok && std::fgets(buffer, sizeof buffer, file)) {
+  for (char buffer[4096]; ok && std::fgets(buffer, sizeof buffer, file);) {
     std::string line(buffer);
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
     if (line.empty() || line[0] == '#') continue;
-    std::vector<std::string> f = SplitTabs(line);
-    for (std::string& field : f)
-      if (field == "-") field.clear();
-    if (f.size() != 6 || (f[1] != "wizard" && f[1] != "exit")) {
-      std::fprintf(stderr, "zqbench-launch: bad job line: %s\n", line.c_str());
-      ok = false;
-    } else {
-      jobs->push_back(Job{f[0], f[1], f[2], f[3], f[4], f[5]});
+    std::vector<std::string> f;
+    for (size_t start = 0, tab = 0; tab != std::string::npos; start = tab + 1) {
+      tab = line.find('\t', start);
+      f.push_back(line.substr(start, tab == std::string::npos ? tab : tab - start));
+      if (f.back() == "-") f.back().clear();
     }
+    ok = f.size() == 6 && (f[1] == "wizard" || f[1] == "exit");
+    if (ok)
+      jobs->push_back(Job{f[0], f[1], f[2], f[3], f[4], f[5]});
+    else
+      std::fprintf(stderr, "zqdriver: bad job line: %s\n", line.c_str());
   }
   std::fclose(file);
   return ok;
 }
 
-// The launcher's environment with TMP and TEMP replaced, as a block for
+// The driver's environment with TMP and TEMP replaced, as a block for
 // CreateProcessA.
 std::vector<char> EnvironmentWithTemp(const std::string& tempDir) {
   std::vector<char> block;
@@ -123,12 +113,10 @@ std::vector<char> EnvironmentWithTemp(const std::string& tempDir) {
     block.insert(block.end(), p, p + std::strlen(p) + 1);
   }
   FreeEnvironmentStringsA(strings);
-  if (!tempDir.empty()) {
-    for (const char* name : {"TMP=", "TEMP="}) {
-      const std::string var = name + tempDir;
-      block.insert(block.end(), var.begin(), var.end());
-      block.push_back('\0');
-    }
+  for (const char* name : {"TMP=", "TEMP="}) {
+    if (tempDir.empty()) break;
+    const std::string var = name + tempDir;
+    block.insert(block.end(), var.c_str(), var.c_str() + var.size() + 1);
   }
   block.push_back('\0');
   return block;
@@ -139,8 +127,8 @@ std::vector<char> EnvironmentWithTemp(const std::string& tempDir) {
 // are readable through the Z: drive.
 
 std::string ReadSmallFile(const std::string& path) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, 0, nullptr);
+  HANDLE file =
+      CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return std::string();
   std::string text;
   char buffer[4096];
@@ -150,10 +138,7 @@ std::string ReadSmallFile(const std::string& path) {
   return text;
 }
 
-std::string BaseName(const std::string& path) {
-  const size_t slash = path.find_last_of("\\/");
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
+std::string BaseName(const std::string& path) { return path.substr(path.find_last_of("\\/") + 1); }
 
 // The Linux pid of the newest process whose command line starts with a
 // program of `exe`'s file name (Wine sets it to the Windows path), or 0.
@@ -165,8 +150,7 @@ int FindLinuxPid(const std::string& exe) {
   if (search == INVALID_HANDLE_VALUE) return 0;
   do {
     const char* name = entry.cFileName;
-    if (name[0] < '0' || name[0] > '9') continue;
-    const int pid = std::atoi(name);
+    const int pid = name[0] >= '0' && name[0] <= '9' ? std::atoi(name) : 0;
     if (pid <= found) continue;
     const std::string cmdline = ReadSmallFile(std::string("Z:\\proc\\") + name + "\\cmdline");
     if (_stricmp(BaseName(cmdline.substr(0, cmdline.find('\0'))).c_str(), base.c_str()) == 0) found = pid;
@@ -178,8 +162,7 @@ int FindLinuxPid(const std::string& exe) {
 // A "Name:  N kB" field of /proc/<pid>/status in bytes, or -1.
 long long StatusBytes(const std::string& status, const char* field) {
   const size_t at = status.find(field);
-  if (at == std::string::npos) return -1;
-  return std::atoll(status.c_str() + at + std::strlen(field)) * 1024;
+  return at == std::string::npos ? -1 : std::atoll(status.c_str() + at + std::strlen(field)) * 1024;
 }
 
 // The CPU time of a Linux process: the sum of its threads' schedstat
@@ -242,56 +225,6 @@ class CpuWatch {
   std::vector<HANDLE> tasks_;
 };
 
-void ReadMemory(int pid, Result* result) {
-  const std::string status = ReadSmallFile("Z:\\proc\\" + std::to_string(pid) + "\\status");
-  result->vmHwm = StatusBytes(status, "VmHWM:");
-  result->rssAnon = StatusBytes(status, "RssAnon:");
-}
-
-// --- windows of the setup -------------------------------------------------------
-
-enum WindowKind { kWizard, kQuestion, kErrorBox, kOther };
-
-// The wizard holds control 1000; the Cancel question is a box with Yes; an
-// error box has OK.  The progress window has none of them.
-WindowKind KindOf(HWND window) {
-  if (GetDlgItem(window, kWizardControlId)) return kWizard;
-  if (GetDlgItem(window, IDYES)) return kQuestion;
-  if (GetDlgItem(window, IDOK)) return kErrorBox;
-  return kOther;
-}
-
-struct WindowSearch {
-  DWORD pid;
-  WindowKind kind;
-  HWND found;
-};
-
-BOOL CALLBACK CheckWindow(HWND window, LPARAM param) {
-  WindowSearch* search = reinterpret_cast<WindowSearch*>(param);
-  DWORD pid = 0;
-  GetWindowThreadProcessId(window, &pid);
-  if (pid != search->pid || !IsWindowVisible(window) || KindOf(window) != search->kind) return TRUE;
-  search->found = window;
-  return FALSE;
-}
-
-HWND FindSetupWindow(DWORD pid, WindowKind kind) {
-  WindowSearch search = {pid, kind, nullptr};
-  EnumWindows(CheckWindow, reinterpret_cast<LPARAM>(&search));
-  return search.found;
-}
-
-std::string BoxText(HWND box) {
-  char text[512] = "";
-  HWND child = nullptr;
-  while ((child = FindWindowExA(box, child, "Static", nullptr)) != nullptr) {
-    GetWindowTextA(child, text, sizeof text);
-    if (text[0]) break;
-  }
-  return text;
-}
-
 // --- one run ----------------------------------------------------------------------
 
 void EmptyFolder(const std::string& folder) {
@@ -320,28 +253,36 @@ bool Fail(Result* result, HANDLE process, const std::string& reason) {
   return false;
 }
 
+// A message box of the setup that asks a question (it has Yes).
+HWND FindQuestion(const Target& target) {
+  HWND box = FindBox(target);
+  return box && GetDlgItem(box, IDYES) ? box : nullptr;
+}
+
 // Until the wizard shows; then the figures, then Cancel and Yes.
-bool RunToWizard(HANDLE process, DWORD pid, int linuxPid, double start, Result* result) {
+bool RunToWizard(const Target& target, int linuxPid, double start, Result* result) {
   HWND wizard = nullptr;
   for (;;) {
     const double left = kRunTimeoutMs - (NowMs() - start);
-    if (left <= 0) return Fail(result, process, "no wizard within the time limit");
+    if (left <= 0) return Fail(result, target.process, "no wizard within the time limit");
     // Returns at once once the setup has been idle before; then this polls.
-    const DWORD idle = WaitForInputIdle(process, static_cast<DWORD>(left));
-    if ((wizard = FindSetupWindow(pid, kWizard)) != nullptr) break;
-    if (HWND box = FindSetupWindow(pid, kErrorBox))
-      return Fail(result, process, "a message box instead of the wizard: " + BoxText(box));
-    if (WaitForSingleObject(process, idle == WAIT_FAILED ? kPollMs : 0) == WAIT_OBJECT_0)
-      return Fail(result, process, "the setup ended without showing the wizard");
+    const DWORD idle = WaitForInputIdle(target.process, static_cast<DWORD>(left));
+    if ((wizard = FindWizard(target)) != nullptr) break;
+    if (HWND box = FindBox(target))
+      return Fail(result, target.process, "a message box instead of the wizard: " + DescribeBox(box, nullptr));
+    if (WaitForSingleObject(target.process, idle == WAIT_FAILED ? kPollMs : 0) == WAIT_OBJECT_0)
+      return Fail(result, target.process, "the setup ended without showing the wizard");
     Sleep(kPollMs);
   }
   result->ms = NowMs() - start;
 
   PROCESS_MEMORY_COUNTERS counters;
-  if (GetProcessMemoryInfo(process, &counters, sizeof counters))
+  if (GetProcessMemoryInfo(target.process, &counters, sizeof counters))
     result->peakWorkingSet = static_cast<long long>(counters.PeakWorkingSetSize);
   if (linuxPid != 0) {
-    ReadMemory(linuxPid, result);
+    const std::string status = ReadSmallFile("Z:\\proc\\" + std::to_string(linuxPid) + "\\status");
+    result->vmHwm = StatusBytes(status, "VmHWM:");
+    result->rssAnon = StatusBytes(status, "RssAnon:");
     CpuWatch(linuxPid).Sample(result);
   }
 
@@ -351,13 +292,13 @@ bool RunToWizard(HANDLE process, DWORD pid, int linuxPid, double start, Result* 
                reinterpret_cast<LPARAM>(GetDlgItem(wizard, kCancelControlId)));
   const double asked = NowMs();
   HWND question = nullptr;
-  while ((question = FindSetupWindow(pid, kQuestion)) == nullptr) {
-    if (WaitForSingleObject(process, 5) == WAIT_OBJECT_0 || NowMs() - asked > kCancelTimeoutMs)
-      return Fail(result, process, "no question box after Cancel");
+  while ((question = FindQuestion(target)) == nullptr) {
+    if (WaitForSingleObject(target.process, 5) == WAIT_OBJECT_0 || NowMs() - asked > kCancelTimeoutMs)
+      return Fail(result, target.process, "no question box after Cancel");
   }
   PostMessageA(question, WM_COMMAND, MAKEWPARAM(IDYES, BN_CLICKED), 0);
-  if (WaitForSingleObject(process, kCancelTimeoutMs) != WAIT_OBJECT_0)
-    return Fail(result, process, "the setup did not end after Cancel");
+  if (WaitForSingleObject(target.process, kCancelTimeoutMs) != WAIT_OBJECT_0)
+    return Fail(result, target.process, "the setup did not end after Cancel");
   return true;
 }
 
@@ -370,22 +311,17 @@ bool RunToExit(HANDLE process, int linuxPid, double start, Result* result) {
   result->ms = NowMs() - start;
   DWORD code = 0;
   GetExitCodeProcess(process, &code);
-  if (code != 0) {
-    result->reason = "exit code " + std::to_string(code);
-    return false;
-  }
-  return true;
+  if (code != 0) result->reason = "exit code " + std::to_string(code);
+  return code == 0;
 }
 
 Result RunJob(const Job& job) {
   Result result;
   std::string commandLine = "\"" + job.exe + "\"";
   if (!job.args.empty()) commandLine += " " + job.args;
-  std::vector<char> line(commandLine.begin(), commandLine.end());
-  line.push_back('\0');
+  std::vector<char> line(commandLine.c_str(), commandLine.c_str() + commandLine.size() + 1);
   std::vector<char> environment = EnvironmentWithTemp(job.tempDir);
-  STARTUPINFOA startup;
-  std::memset(&startup, 0, sizeof startup);
+  STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info;
   const double created = NowMs();
@@ -400,7 +336,8 @@ Result RunJob(const Job& job) {
   const double start = NowMs() - creating;
   ResumeThread(info.hThread);
   CloseHandle(info.hThread);
-  result.ok = job.mode == "wizard" ? RunToWizard(info.hProcess, info.dwProcessId, linuxPid, start, &result)
+  const Target target{info.dwProcessId, info.hProcess};
+  result.ok = job.mode == "wizard" ? RunToWizard(target, linuxPid, start, &result)
                                    : RunToExit(info.hProcess, linuxPid, start, &result);
   CloseHandle(info.hProcess);
   if (!job.cleanDir.empty()) EmptyFolder(job.cleanDir);
@@ -409,18 +346,25 @@ Result RunJob(const Job& job) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  if (argc < 3) {
-    std::fprintf(stderr, "usage: zqbench-launch JOBFILE ROUNDS [WARMUP]\n");
-    return 2;
-  }
+int RunBench(int argc, char** argv) {
   std::vector<Job> jobs;
-  if (!ReadJobs(argv[1], &jobs) || jobs.empty()) {
-    std::fprintf(stderr, "zqbench-launch: no usable jobs in %s\n", argv[1]);
+  if (argc < 3 || argc > 4) {
+    std::fprintf(stderr, "usage: zqdriver --bench JOBFILE ROUNDS WARMUP [APPMGR]\n");
     return 2;
   }
-  const int rounds = std::atoi(argv[2]);
-  const int warmup = argc > 3 ? std::atoi(argv[3]) : 1;
+  if (!ReadJobs(argv[0], &jobs) || jobs.empty()) {
+    std::fprintf(stderr, "zqdriver: no usable jobs in %s\n", argv[0]);
+    return 2;
+  }
+  World world;
+  world.appPaths = argc == 4 ? AppPathsMode::Value : AppPathsMode::Keep;
+  world.appPathsValue = argc == 4 ? argv[3] : "";
+  std::string why;
+  if (!ApplyAppPaths(world, &why)) {
+    std::fprintf(stderr, "zqdriver: %s\n", why.c_str());
+    return 2;
+  }
+  const int rounds = std::atoi(argv[1]), warmup = std::atoi(argv[2]);
   int failures = 0;
   for (int round = 1 - warmup; round <= rounds; ++round) {
     // Every other round runs the jobs in reverse order, so that what drifts
@@ -430,16 +374,19 @@ int main(int argc, char** argv) {
     if (round % 2 == 0) std::reverse(order.begin(), order.end());
     for (const Job& job : order) {
       const Result r = RunJob(job);
+      char line[512];
       if (!r.ok) {
         ++failures;
-        std::printf("FAIL\t%s\t%d\t%s\n", job.name.c_str(), round, r.reason.c_str());
+        Emit("FAIL\t" + job.name + "\t" + std::to_string(round) + "\t" + r.reason);
       } else if (round >= 1) {
-        std::printf("RUN\t%s\t%d\t%.1f\t%.1f\t%.1f\t%lld\t%lld\t%lld\n", job.name.c_str(), round, r.ms, r.cpuMs,
-                    r.runqMs, r.peakWorkingSet, r.vmHwm, r.rssAnon);
+        std::snprintf(line, sizeof line, "RUN\t%s\t%d\t%.1f\t%.1f\t%.1f\t%lld\t%lld\t%lld", job.name.c_str(), round,
+                      r.ms, r.cpuMs, r.runqMs, r.peakWorkingSet, r.vmHwm, r.rssAnon);
+        Emit(line);
       }
-      std::fflush(stdout);
       Sleep(kSettleMs);
     }
   }
   return failures == 0 ? 0 : 1;
 }
+
+}  // namespace zqdriver
