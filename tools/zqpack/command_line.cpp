@@ -45,7 +45,7 @@ std::string OptionLabel(const CLI::Option* option) {
 
 // A command's synopsis and prose as written, with its commands and options
 // listed from what the command line defines.  Arguments and options without
-// a description (-q after a command) are left to the prose.
+// a description (-q and -h after a command) are left to the prose.
 class HelpFormatter : public CLI::Formatter {
  public:
   std::map<const CLI::App*, const Command*> commands;
@@ -100,7 +100,7 @@ int RunCommandLine(const Command& tool, const std::vector<const Command*>& comma
     CLI::App* sub = app.add_subcommand(command->name, command->summary);
     sub->add_flag("-q,--quiet", quiet);
     handlers[sub] = command->define(*sub);
-    sub->set_help_flag("-h,--help", "this text");
+    sub->set_help_flag("-h,--help");
     formatter->commands[sub] = command;
   }
   // 'zqpack help [COMMAND]': the --help of either.

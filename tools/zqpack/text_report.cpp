@@ -10,7 +10,7 @@
 namespace {
 
 // printf into a string of any length.
-__attribute__((format(printf, 1, 2))) std::string Format(const char* format, ...) {
+std::string Format(const char* format, ...) {
   va_list args, again;
   va_start(args, format);
   va_copy(again, args);
