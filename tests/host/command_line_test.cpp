@@ -62,12 +62,12 @@ TEST(CommandLine, FilesThatCannotBeReadOrPackedExitWithOne) {
     Args mentions;
   } rows[] = {
       {{"verify", missing}, {missing}},
-      {{"verify", "list"}, {"cannot open list"}},  // a setup named as a command is still a setup
       {{"extract", missing, "-C", dir.Path("out")}, {missing}},
       {{"check", ini}, {ini}},
       {{"build", "-o", out, "--stub", missing, ini}, {ini}},
       {{"build", "-o", out, "--stub", dir.work(), missing}, {dir.work()}},
       {{"build", "-o", out, "--stub", stub, in, missing}, {missing}},
+      {{"build", "-o", out, "--stub", stub, in, "list"}, {"cannot open list"}},  // a file named as a command
       // A program proper of any other size than 32768 bytes.
       {{"build", "-o", out, "--stub", dir.Write("short.exe", std::vector<uint8_t>(32767)), in}, {"short.exe", "32768"}},
       {{"build", "-o", out, "--stub", dir.Write("long.exe", std::vector<uint8_t>(32769)), in}, {"long.exe", "32768"}},
