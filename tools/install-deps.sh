@@ -10,7 +10,7 @@ packages=(cmake make g++ ninja-build libgtest-dev zlib1g-dev
           wine wine64 xvfb xauth x11-utils imagemagick gcab nsis
           clang libclang-rt-14-dev gnuplot-nox dpkg-dev ca-certificates
           nlohmann-json3-dev osslsigncode openssl libdeflate-dev
-          libmspack-dev libtinyxml2-dev libgcab-dev zip python3-jinja2)
+          libmspack-dev libtinyxml2-dev libgcab-dev zip python3-jinja2 libcli11-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

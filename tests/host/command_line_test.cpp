@@ -25,7 +25,7 @@ TEST(CommandLine, WrongCommandLinesExitWithTwoAndOneLineAndHelpWithZero) {
                                             {"build", "-o", out, "--arch", "i686", "--stub", in, dir.Path("Setup.ini")},
                                             {"build", "-o", out, "--force", in},
                                             {"build", "-o", out, "-o", out, in},
-                                            {"build", "--bogus", "-o", out, in},
+                                            {"build", "-o", out, in, "--bogus"},
                                             {"check", "a.ini", "b.ini"},
                                             {"list"},
                                             {"verify", "--quiet=yes", "a.exe"},
@@ -34,12 +34,20 @@ TEST(CommandLine, WrongCommandLinesExitWithTwoAndOneLineAndHelpWithZero) {
     EXPECT_TRUE(FailedWithOneLine(run, 2));
     EXPECT_EQ(run.out, "") << Describe(run);
   }
+  // A word that fits nowhere is named before an option it leaves missing.
+  EXPECT_TRUE(FailedWithOneLine(dir.Run({"build", "--outptu", out, in}), 2, {"unknown option '--outptu'"}));
   EXPECT_EQ(FilesBelow(dir.work()), Args({"in.txt"})) << "nothing written";
-  for (const Args& args :
-       std::vector<Args>{{"--help"}, {"check", "-h"}, {"extract", "--help"}, {"build", "-o", "x", "--help"}}) {
-    const RunResult run = dir.Run(args);
+  const struct {
+    Args args;
+    std::string usage;
+  } helps[] = {{{"--help"}, "zqpack [-q]"},
+               {{"check", "-h"}, "zqpack check"},
+               {{"help", "extract"}, "zqpack extract"},
+               {{"build", "-o", "x", "--help"}, "zqpack build"}};
+  for (const auto& help : helps) {
+    const RunResult run = dir.Run(help.args);
     EXPECT_EQ(run.exitCode, 0) << Describe(run);
-    EXPECT_EQ(run.out.compare(0, 14, "Usage: zqpack "), 0) << Describe(run);
+    EXPECT_EQ(run.out.rfind("Usage: " + help.usage, 0), 0u) << Describe(run);
   }
 }
 
@@ -59,6 +67,7 @@ TEST(CommandLine, FilesThatCannotBeReadOrPackedExitWithOne) {
       {{"build", "-o", out, "--stub", missing, ini}, {ini}},
       {{"build", "-o", out, "--stub", dir.work(), missing}, {dir.work()}},
       {{"build", "-o", out, "--stub", stub, in, missing}, {missing}},
+      {{"build", "-o", out, "--stub", stub, in, "list"}, {"cannot open list"}},  // a file named as a command
       // A program proper of any other size than 32768 bytes.
       {{"build", "-o", out, "--stub", dir.Write("short.exe", std::vector<uint8_t>(32767)), in}, {"short.exe", "32768"}},
       {{"build", "-o", out, "--stub", dir.Write("long.exe", std::vector<uint8_t>(32769)), in}, {"long.exe", "32768"}},
