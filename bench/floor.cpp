@@ -2,7 +2,7 @@
 // floor that the program proper's extraction is measured against.
 //   zqbench-floor.exe SETUP OUTDIR [MODE]
 // It reads the header and the table (no checksums), inflates the stream with
-// the program's own zlib build in the program's chunks (chunks.h) and hands
+// the program's own zlib build in the program's chunks and hands
 // each output chunk to the mode; copies go in 131072-byte chunks.  No window.
 // MODE takes the floor apart, to show where the time goes:
 //   full      (default) into a data file in OUTDIR (the attributes of the
@@ -14,12 +14,13 @@
 //   inflate   inflate only: the output is dropped
 // Exit code 0, or 1 with a line on stderr.
 #include <windows.h>
+#include <zlib.h>
 
 #include <cstdio>
 #include <cstring>
 #include <string>
 
-#include "chunks.h"
+#include "payload/format.h"
 
 namespace {
 
@@ -77,6 +78,31 @@ Setup Open(const char* path, const char* outDir) {
   s.table = static_cast<PayloadEntry*>(GlobalAlloc(GMEM_FIXED, tableBytes + 1));
   ReadAll(s.own, s.table, tableBytes);
   return s;
+}
+
+// The program's inflate loop over `compressed` bytes from `read(buffer, want)`
+// (0: cannot read), each output chunk to `put(bytes, length)`; false on an error.
+template <typename Read, typename Put>
+bool InflateChunks(z_stream& stream, unsigned char* work, unsigned long compressed, Read read, Put put) {
+  unsigned char* const output = work + kInputChunkBytes;
+  for (unsigned long remaining = compressed; remaining > 0;) {
+    const unsigned got = read(work, remaining < kInputChunkBytes ? unsigned(remaining) : kInputChunkBytes);
+    if (got == 0) return false;
+    stream.next_in = work;
+    stream.avail_in = got;
+    for (;;) {
+      stream.next_out = output;
+      stream.avail_out = kOutputChunkBytes;
+      const int result = inflate(&stream, Z_NO_FLUSH);
+      if (result == Z_STREAM_ERROR || result == Z_DATA_ERROR || result == Z_NEED_DICT) return false;
+      const unsigned produced = kOutputChunkBytes - stream.avail_out;
+      if (produced == 0) break;
+      put(output, produced);
+      if (result == Z_BUF_ERROR || stream.avail_in == 0) break;
+    }
+    remaining -= got;
+  }
+  return true;
 }
 
 // Inflates the stream and gives every output chunk to `put`.

@@ -29,9 +29,8 @@ die() { echo "bench: error: $*" >&2; exit 1; }
 meta() { printf '%s=%s\n' "$1" "$2" >>"$RESULTS/meta.txt"; }
 stale() { [ ! -e "$1" ] || [ -n "$(find "${@:2}" -newer "$1")" ]; }  # TARGET FILES...: to be made again
 
-# The program proper's sources, copied into a tree of the benchmark's own, so
-# that the configure step never depends on work in progress in the tools,
-# tests or outputs.  Unchanged files keep their times: builds stay incremental.
+# The program proper's sources, copied into a tree of the benchmark's own (no
+# work in progress of the tools or tests); unchanged files keep their times.
 sync_sources() {  # DEST
   local dest=$1 f
   (cd "$ROOT" && find . \( -path ./build -o -path ./out -o -path ./.git -o -path ./tools -o -path ./tests -o \
@@ -144,7 +143,7 @@ build_tools() {
     lib=$(tree x86_64 "$v")/libzqzlib.a same=""
     for f in $FLOORS; do cmp -s "$lib" "$(tree x86_64 "$f")/libzqzlib.a" && same=$f && break; done
     if [ -z "$same" ]; then
-      if stale "$T/floor-$v.exe" "$ROOT"/bench/{floor.cpp,chunks.h} "$ROOT/payload/format.h" "$lib" ||
+      if stale "$T/floor-$v.exe" "$ROOT/bench/floor.cpp" "$ROOT/payload/format.h" "$lib" ||
          [ "$(cat "$T/floor-$v.lib" 2>/dev/null)" != "$lib" ]; then
         floor_exe "$v" "$lib"
         echo "$lib" >"$T/floor-$v.lib"
@@ -157,7 +156,7 @@ build_tools() {
   meta floors "$FLOORS"
   [ "$MODE" = full ] || return 0
   # And with all of zlib at -O2, to show what the rest of zlib would buy.
-  if stale "$T/floor-allo2.exe" "$ROOT"/bench/{floor.cpp,chunks.h} "$ROOT/payload/format.h" "$ZSRC/inflate.c"; then
+  if stale "$T/floor-allo2.exe" "$ROOT/bench/floor.cpp" "$ROOT/payload/format.h" "$ZSRC/inflate.c"; then
     mkdir -p "$T/allo2"
     for c in "${ZLIB[@]}"; do
       x86_64-w64-mingw32-gcc -O2 -w -c -mcmodel=small -DNO_GZIP -DZ_SOLO -I "$ZSRC" -fno-asynchronous-unwind-tables \
@@ -257,8 +256,7 @@ start_world() {
   mkdir -p "$W/temp" "$W/nsis" "$W/floor"
 }
 
-# One line of a job file of the driver's --bench mode: NAME MODE EXE ARGS
-# TEMPDIR CLEANDIR, the paths as Wine sees them.
+# Job lines of the driver's --bench mode: NAME MODE EXE ARGS TEMPDIR CLEANDIR.
 wp() { "$WORLD" path "$1"; }
 job() { printf '%s\t%s\t%s\t%s\t%s\t%s\n' "$@"; }
 ours_job() { job "$1" wizard "$(wp "$2")" - "$(wp "$W/temp")" "$(wp "$W/temp")"; }      # NAME SETUP
@@ -309,8 +307,7 @@ run_variants() {
 }
 
 # A profile of one run of the setup and one of the floor at 64 MiB, the size
-# furthest from the floors: where the CPU time goes, by function of the
-# program (from the link map) and by Linux and Wine component.
+# furthest from the floors: CPU time by function (from the link maps) and module.
 run_profile() {
   meta profile_size 64
   perf record -o "$B/perf-check.data" -q true >/dev/null 2>&1 || return 0
