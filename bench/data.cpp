@@ -19,8 +19,8 @@
 
 #include "bytes.h"
 #include "fixture.h"
-#include "payload/checksum.h"
-#include "payload/format.h"
+#include "format/checksum.h"
+#include "format/format.h"
 
 namespace {
 
@@ -86,11 +86,11 @@ int WriteFiles(size_t totalBytes, const std::string& dir, bool textOnly) {
 int Restub(const std::string& setupPath, const std::string& stubPath, const std::string& outPath) {
   std::vector<uint8_t> setup = zqfixture::ReadFileBytes(setupPath);
   const std::vector<uint8_t> stub = zqfixture::ReadFileBytes(stubPath);
-  if (stub.size() != kStubBytes) throw std::runtime_error(stubPath + " is not a program proper of 32768 bytes");
+  if (stub.size() != kProgramBytes) throw std::runtime_error(stubPath + " is not a program proper of 32768 bytes");
   if (setup.size() < kMinFileBytes) throw std::runtime_error(setupPath + " is too short for a setup");
   std::copy(stub.begin(), stub.end(), setup.begin());
   const uint32_t checksum = ComputeStubChecksum(stub.data());
-  PutLe32(&setup[kStubBytes + 16], checksum);  // PayloadHeader::StubChecksum
+  PutLe32(&setup[kProgramBytes + 16], checksum);  // PayloadHeader::StubChecksum
   zqfixture::WriteFileBytes(outPath, setup);
   return 0;
 }

@@ -20,7 +20,7 @@
 #include <cstring>
 #include <string>
 
-#include "payload/format.h"
+#include "format/format.h"
 
 namespace {
 
@@ -71,7 +71,7 @@ Setup Open(const char* path, const char* outDir) {
           static_cast<unsigned char*>(GlobalAlloc(GMEM_FIXED, kSplitChunkBytes)),
           outDir};
   if (s.own == INVALID_HANDLE_VALUE) Fail("cannot open the setup");
-  SeekTo(s.own, kStubBytes);
+  SeekTo(s.own, kProgramBytes);
   ReadAll(s.own, &s.header, sizeof s.header);
   if (s.header.EntryCount < 0 || s.header.EntryCount > kMaxEntryCount) Fail("bad entry count");
   const DWORD tableBytes = DWORD(s.header.EntryCount) * kEntryBytes;

@@ -19,7 +19,7 @@
 #include <iterator>
 #include <vector>
 
-#include "payload/format.h"
+#include "format/format.h"
 
 namespace {
 
@@ -51,13 +51,13 @@ int main(int argc, char** argv) {
   }
   std::ifstream in(argv[1], std::ios::binary);
   const std::vector<unsigned char> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (file.size() < kStubBytes + kHeaderBytes) {
+  if (file.size() < kProgramBytes + kHeaderBytes) {
     fprintf(stderr, "zqbench-inflate: %s is no setup\n", argv[1]);
     return 1;
   }
   // The header's fields are little-endian, as this host is.
   PayloadHeader header;
-  memcpy(&header, &file[kStubBytes], sizeof header);
+  memcpy(&header, &file[kProgramBytes], sizeof header);
   const size_t streamAt = kTableOffset + size_t(kEntryBytes) * uint32_t(header.EntryCount);
   if (header.EntryCount < 0 || streamAt + header.CompressedSize > file.size()) {
     fprintf(stderr, "zqbench-inflate: %s is cut short\n", argv[1]);

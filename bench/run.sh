@@ -58,10 +58,9 @@ tree() { echo "$B/win-$1-$2"; }                   # ARCH VARIANT: the build tree
 stub() { echo "$B/stubs/$1/zqstub-x86_64.exe"; }  # VARIANT: the padded program
 
 # The bytes that an image's headers and sections fill (file alignment and
-# .bss aside): the one place that reads a PE image's layout.
+# .bss aside), from the build's own PE reader (zqpe, built in each tree).
 filled_bytes() {  # IMAGE
-  x86_64-w64-mingw32-objdump -h -p "$1" | awk '/SizeOfHeaders/ { h = $2 }
-    /^ +[0-9]+ \./ && $2 != ".bss" { s += ("0x" $3) + 0 }  END { print "0x" h, s }' | { read -r h s; echo $((h + s)); }
+  "$(dirname "$1")/zqpe" sections "$1" | awk '{ s += ($2 < $3 ? $2 : $3) } END { print s }'
 }
 
 # What was tried on top of the build as it is: NAME|cmake options|patches of
@@ -143,7 +142,7 @@ build_tools() {
     lib=$(tree x86_64 "$v")/libzqzlib.a same=""
     for f in $FLOORS; do cmp -s "$lib" "$(tree x86_64 "$f")/libzqzlib.a" && same=$f && break; done
     if [ -z "$same" ]; then
-      if stale "$T/floor-$v.exe" "$ROOT/bench/floor.cpp" "$ROOT/payload/format.h" "$lib" ||
+      if stale "$T/floor-$v.exe" "$ROOT/bench/floor.cpp" "$ROOT/format/format.h" "$lib" ||
          [ "$(cat "$T/floor-$v.lib" 2>/dev/null)" != "$lib" ]; then
         floor_exe "$v" "$lib"
         echo "$lib" >"$T/floor-$v.lib"
@@ -156,7 +155,7 @@ build_tools() {
   meta floors "$FLOORS"
   [ "$MODE" = full ] || return 0
   # And with all of zlib at -O2, to show what the rest of zlib would buy.
-  if stale "$T/floor-allo2.exe" "$ROOT/bench/floor.cpp" "$ROOT/payload/format.h" "$ZSRC/inflate.c"; then
+  if stale "$T/floor-allo2.exe" "$ROOT/bench/floor.cpp" "$ROOT/format/format.h" "$ZSRC/inflate.c"; then
     mkdir -p "$T/allo2"
     for c in "${ZLIB[@]}"; do
       x86_64-w64-mingw32-gcc -O2 -w -c -mcmodel=small -DNO_GZIP -DZ_SOLO -I "$ZSRC" -fno-asynchronous-unwind-tables \

@@ -5,7 +5,7 @@
 
 #include "cabinet_report.h"
 #include "mitigations.h"
-#include "payload/format.h"
+#include "format/format.h"
 
 namespace {
 
