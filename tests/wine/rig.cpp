@@ -12,12 +12,12 @@
 #include <sys/mount.h>
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <regex>
 #include <stdexcept>
 
 namespace zqrig {
@@ -266,26 +266,18 @@ std::ostream& operator<<(std::ostream& out, const Outcome& run) { return out << 
 }
 
 bool MatchesMessage(const std::string& text, const std::string& pattern) {
-  struct Matcher {
-    const std::string &p, &t;
-    bool At(size_t i, size_t j) const {
-      if (i == p.size()) return j == t.size();
-      if (p.compare(i, 4, "%08X") == 0) {
-        if (j + 8 > t.size()) return false;
-        for (size_t k = j; k < j + 8; ++k)
-          if (!std::isxdigit(static_cast<unsigned char>(t[k])) || std::islower(static_cast<unsigned char>(t[k])))
-            return false;
-        return At(i + 4, j + 8);
-      }
-      if (p.compare(i, 2, "%s") == 0) {
-        for (size_t end = j; end <= t.size(); ++end)
-          if (At(i + 2, end)) return true;
-        return false;
-      }
-      return j < t.size() && p[i] == t[j] && At(i + 1, j + 1);
+  std::string re;
+  for (size_t i = 0; i < pattern.size(); ++i) {
+    if (pattern.compare(i, 4, "%08X") == 0) {
+      re += "[0-9A-F]{8}", i += 3;
+    } else if (pattern.compare(i, 2, "%s") == 0) {
+      re += "[\\s\\S]*", i += 1;
+    } else {
+      if (std::strchr("\\^$.|?*+()[]{}", pattern[i])) re += '\\';
+      re += pattern[i];
     }
-  };
-  return Matcher{pattern, text}.At(0, 0);
+  }
+  return std::regex_match(text, std::regex(re));
 }
 
 ::testing::AssertionResult Refused(const Outcome& run, const std::string& pattern) {
