@@ -58,6 +58,23 @@ void WarmUp(const zqworld::World& world) {
 
 std::string Quoted(const std::string& text) { return ::testing::PrintToString(text); }
 
+// Whether `text` is `pattern` with "%08X" standing for eight upper-case
+// hexadecimal digits and "%s" for any text.
+bool MatchesMessage(const std::string& text, const std::string& pattern) {
+  std::string re;
+  for (size_t i = 0; i < pattern.size(); ++i) {
+    if (pattern.compare(i, 4, "%08X") == 0) {
+      re += "[0-9A-F]{8}", i += 3;
+    } else if (pattern.compare(i, 2, "%s") == 0) {
+      re += "[\\s\\S]*", i += 1;
+    } else {
+      if (std::strchr("\\^$.|?*+()[]{}", pattern[i])) re += '\\';
+      re += pattern[i];
+    }
+  }
+  return std::regex_match(text, std::regex(re));
+}
+
 }  // namespace
 
 // --- paths ------------------------------------------------------------------
@@ -263,21 +280,6 @@ std::ostream& operator<<(std::ostream& out, const Outcome& run) { return out << 
   if (box.icon != "hand" || box.buttons != std::vector<std::string>{"ok"} || box.owner != "none")
     return failed << "wanted the stop icon, OK alone and no owner, saw " << box.line << "\n" << Transcript();
   return ::testing::AssertionSuccess();
-}
-
-bool MatchesMessage(const std::string& text, const std::string& pattern) {
-  std::string re;
-  for (size_t i = 0; i < pattern.size(); ++i) {
-    if (pattern.compare(i, 4, "%08X") == 0) {
-      re += "[0-9A-F]{8}", i += 3;
-    } else if (pattern.compare(i, 2, "%s") == 0) {
-      re += "[\\s\\S]*", i += 1;
-    } else {
-      if (std::strchr("\\^$.|?*+()[]{}", pattern[i])) re += '\\';
-      re += pattern[i];
-    }
-  }
-  return std::regex_match(text, std::regex(re));
 }
 
 ::testing::AssertionResult Refused(const Outcome& run, const std::string& pattern) {
