@@ -1,5 +1,6 @@
 // The license viewer with the real Rich Edit 1.0 control: the format chosen
-// by the path's last three characters, empty and missing files.
+// by the path's last three characters, empty and missing files, a text of a
+// megabyte shown whole.
 #include "wizard/license.h"
 
 #include <windows.h>
@@ -7,6 +8,7 @@
 #include "tests/module/check.h"
 
 static char Path[MAX_PATH * 2], Text[512];
+static int ShownChars;
 
 static const char* WriteLicense(const char* name, const char* contents) {
   GetTempPathA(MAX_PATH, Path);
@@ -22,6 +24,7 @@ static bool Load(const char* path, const char* oldText) {
   const bool loaded = LoadLicenseFile(viewer, path);
   Text[0] = 0;
   GetWindowTextA(viewer, Text, sizeof Text);
+  ShownChars = GetWindowTextLengthA(viewer);
   DestroyWindow(viewer);
   return loaded;
 }
@@ -49,5 +52,12 @@ int main() {
   DeleteFileA(Path);
   CHECK_TRUE("a missing file fails", !Load(Path, "kept"));
   CHECK_STR("a missing file leaves the viewer alone", Text, "kept");
+  // Far beyond Rich Edit's default limit of 32767 characters.
+  static char big[1 << 20];
+  for (int i = 0; i + 1 < static_cast<int>(sizeof big); ++i)
+    big[i] = i % 72 == 71 ? '\n' : static_cast<char>('a' + i % 26);
+  CHECK_TRUE("a text of a megabyte loads", Load(WriteLicense("zq_big.txt", big), ""));
+  CHECK_TRUE("a text of a megabyte shows whole", ShownChars >= static_cast<int>(sizeof big) - 1);
+  DeleteFileA(Path);
   return FinishChecks();
 }

@@ -2,7 +2,6 @@
 // run on a setup file, with InstanceHandle the setup's image as the program
 // has it, printing what its progress window was and did for the Wine test
 // Extraction.ProgressWindowFollowsTheStream:
-//   TEMPLATE ... and ITEM ... lines: resource 106 as the image stores it
 //   DIALOG style=HEX exstyle=HEX client=W,H want=W,H text="..."
 //   BAR class="..." style=HEX exstyle=HEX rect=x,y,w,h want=x,y,w,h range=LOW,HIGH
 //   EVENTS letters: R read of the setup file, C window created, P position
@@ -75,53 +74,8 @@ static std::string RectText(const RECT& r) {
   return text;
 }
 
-// A zero-terminated UTF-16 text of the template (ASCII only), or an ordinal
-// 0xFFFF N as "#N"; p moves behind it.
-static std::string TemplateText(const WORD** p) {
-  std::string text;
-  if (**p == 0xFFFF) {
-    text = "#" + std::to_string((*p)[1]);
-    *p += 2;
-    return text;
-  }
-  while (**p) text += static_cast<char>(*(*p)++);
-  ++*p;
-  return text;
-}
-
-// Resource 106 of the image as it is stored: one TEMPLATE line, one ITEM
-// line per control.
-static void DescribeStoredTemplate() {
-  HRSRC found = FindResourceA(InstanceHandle, MAKEINTRESOURCEA(IDD_PROGRESS), MAKEINTRESOURCEA(5));
-  const auto* dialog =
-      found ? static_cast<const DLGTEMPLATE*>(LockResource(LoadResource(InstanceHandle, found))) : nullptr;
-  if (!dialog) {
-    printf("TEMPLATE none\n");
-    return;
-  }
-  const WORD* p = reinterpret_cast<const WORD*>(dialog + 1);
-  const std::string menu = TemplateText(&p), cls = TemplateText(&p), title = TemplateText(&p);
-  const int points = *p++;
-  const std::string face = TemplateText(&p);
-  printf(
-      "TEMPLATE style=%08lX exstyle=%08lX rect=%d,%d,%d,%d items=%d menu=\"%s\" class=\"%s\" title=\"%s\" "
-      "font=%d,\"%s\"\n",
-      dialog->style, dialog->dwExtendedStyle, dialog->x, dialog->y, dialog->cx, dialog->cy, dialog->cdit, menu.c_str(),
-      cls.c_str(), title.c_str(), points, face.c_str());
-  for (int i = 0; i < dialog->cdit; ++i) {
-    p = reinterpret_cast<const WORD*>((reinterpret_cast<UINT_PTR>(p) + 3) & ~static_cast<UINT_PTR>(3));
-    const auto* item = reinterpret_cast<const DLGITEMTEMPLATE*>(p);
-    p = reinterpret_cast<const WORD*>(item + 1);
-    const std::string itemClass = TemplateText(&p), text = TemplateText(&p);
-    p += 1 + *p / 2;  // creation data
-    printf("ITEM id=%d class=\"%s\" style=%08lX exstyle=%08lX rect=%d,%d,%d,%d text=\"%s\"\n", item->id,
-           itemClass.c_str(), item->style, item->dwExtendedStyle, item->x, item->y, item->cx, item->cy, text.c_str());
-  }
-}
-
 // The window made from the image's resource 106, read back.
 static void DescribeTemplate() {
-  DescribeStoredTemplate();
   HWND dialog = CreateDialogParamA(InstanceHandle, MAKEINTRESOURCEA(IDD_PROGRESS), nullptr, ProgressDialogProc, 0);
   if (!dialog) {
     printf("DIALOG none (error %lu)\n", GetLastError());

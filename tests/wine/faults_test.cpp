@@ -1,7 +1,7 @@
 // Faults of the machine around a run: a temporary folder that fills, takes
 // nothing or whose path is near or beyond the limits, Rich Edit missing, a
-// registry value that fills its 260 bytes, a license of megabytes and names
-// beyond ASCII.  Each ends in its one expected outcome.  (An install folder
+// registry value that fills its 260 bytes and names beyond ASCII.  (A license
+// of a megabyte: tests/module/license_test.cpp.)  Each ends in its one expected outcome.  (An install folder
 // that cannot be made: HandOff.FailuresAreReported.)
 #include <cstdio>
 
@@ -176,31 +176,6 @@ TEST_P(Faults, AppPathsValueOf260BytesWithoutZero) {
   EXPECT_EQ(FilesIn(install), (std::vector<std::string>{"DEMO.CAB", "Setup.ini"}));
   EXPECT_EQ(zqfixture::ReadFileBytes(install / "Setup.ini"), entries[3].contents);
   EXPECT_EQ(zqfixture::ReadFileBytes(install / "DEMO.CAB"), entries[4].contents);
-}
-
-// A license of 3 MiB of text, no limit set on the viewer (this Wine's Rich
-// Edit takes 2 to 5 s a megabyte, so the wizard gets a minute): the viewer
-// shows all of it from its beginning, and once loaded the file is gone, so
-// Cancel leaves no Workspace.  The i686 sample is 1 MiB, far beyond Rich
-// Edit's default limit still: emulated, Rich Edit takes some 30 s a megabyte.
-TEST_P(Faults, LicenseOfSeveralMegabytes) {
-  const std::vector<uint8_t> license = zqfixture::TextLikeBytes((arch() == Arch::i686 ? 1u : 3u) << 20, 21);
-  std::vector<Entry> entries = SampleFiles(SampleIni({{"LicenseFile", "license.txt"}}));
-  entries[0] = {"license.txt", license};  // in place of license.rtf
-  Launch launch = Installed(entries);
-  launch.timeoutMs = 60000;
-  launch.script.Wizard().Click(IDC_NEXT).State().Click(IDC_CANCEL).Box().Answer("yes").Exit();
-  Outcome run = Drive(launch);
-  std::printf("a license of %zu bytes: the run took %.1f s\n", license.size(), run.seconds);
-  // The transcript holds the whole text: only its start is printed.
-  EXPECT_EQ(run.errors, std::vector<std::string>());
-  ASSERT_TRUE(run.states.size() == 1 && run.states[0].Find(IDC_LICENSE_TEXT)) << run.Transcript().substr(0, 2000);
-  const std::string& text = run.states[0].Find(IDC_LICENSE_TEXT)->text;
-  const std::string firstLine(license.begin(), std::find(license.begin(), license.end(), '\r'));
-  EXPECT_EQ(text.substr(0, firstLine.size()), firstLine) << text.substr(0, 300);
-  EXPECT_GE(text.size(), license.size()) << "this Wine's viewer took only part of the text";
-  EXPECT_TRUE(run.ExitedWith(0));
-  EXPECT_EQ(FilesIn(folder().Temp()), std::vector<std::string>()) << "the license was not deleted";
 }
 
 // Names with é (0xE9 in code page 1252): entry names, the settings that name

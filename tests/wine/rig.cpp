@@ -12,12 +12,12 @@
 #include <sys/mount.h>
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <regex>
 #include <stdexcept>
 
 namespace zqrig {
@@ -57,6 +57,23 @@ void WarmUp(const zqworld::World& world) {
 }
 
 std::string Quoted(const std::string& text) { return ::testing::PrintToString(text); }
+
+// Whether `text` is `pattern` with "%08X" standing for eight upper-case
+// hexadecimal digits and "%s" for any text.
+bool MatchesMessage(const std::string& text, const std::string& pattern) {
+  std::string re;
+  for (size_t i = 0; i < pattern.size(); ++i) {
+    if (pattern.compare(i, 4, "%08X") == 0) {
+      re += "[0-9A-F]{8}", i += 3;
+    } else if (pattern.compare(i, 2, "%s") == 0) {
+      re += "[\\s\\S]*", i += 1;
+    } else {
+      if (std::strchr("\\^$.|?*+()[]{}", pattern[i])) re += '\\';
+      re += pattern[i];
+    }
+  }
+  return std::regex_match(text, std::regex(re));
+}
 
 }  // namespace
 
@@ -263,29 +280,6 @@ std::ostream& operator<<(std::ostream& out, const Outcome& run) { return out << 
   if (box.icon != "hand" || box.buttons != std::vector<std::string>{"ok"} || box.owner != "none")
     return failed << "wanted the stop icon, OK alone and no owner, saw " << box.line << "\n" << Transcript();
   return ::testing::AssertionSuccess();
-}
-
-bool MatchesMessage(const std::string& text, const std::string& pattern) {
-  struct Matcher {
-    const std::string &p, &t;
-    bool At(size_t i, size_t j) const {
-      if (i == p.size()) return j == t.size();
-      if (p.compare(i, 4, "%08X") == 0) {
-        if (j + 8 > t.size()) return false;
-        for (size_t k = j; k < j + 8; ++k)
-          if (!std::isxdigit(static_cast<unsigned char>(t[k])) || std::islower(static_cast<unsigned char>(t[k])))
-            return false;
-        return At(i + 4, j + 8);
-      }
-      if (p.compare(i, 2, "%s") == 0) {
-        for (size_t end = j; end <= t.size(); ++end)
-          if (At(i + 2, end)) return true;
-        return false;
-      }
-      return j < t.size() && p[i] == t[j] && At(i + 1, j + 1);
-    }
-  };
-  return Matcher{pattern, text}.At(0, 0);
 }
 
 ::testing::AssertionResult Refused(const Outcome& run, const std::string& pattern) {

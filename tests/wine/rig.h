@@ -145,15 +145,13 @@ struct Outcome : zqworld::Outcome {
   ::testing::AssertionResult Clean() const;  // no ERROR or TIMEOUT line
   ::testing::AssertionResult ExitedWith(uint32_t code) const;
   ::testing::AssertionResult ShowedWizard() const;  // no box, the wizard
-  // Exactly one box: this caption, a text `pattern` matches (MatchesMessage),
-  // the stop icon, OK alone, no owner.
+  // Exactly one box: this caption, a text that `pattern` matches ("%08X":
+  // eight upper-case hexadecimal digits, "%s": any text), the stop icon, OK
+  // alone, no owner.
   ::testing::AssertionResult ShowedErrorBox(const std::string& caption, const std::string& pattern) const;
 };
 std::ostream& operator<<(std::ostream& out, const Outcome& run);
 
-// Whether `text` is `pattern` with "%08X" standing for eight upper-case
-// hexadecimal digits and "%s" for any text.
-bool MatchesMessage(const std::string& text, const std::string& pattern);
 // How every failure before the wizard ends: the error box "ZQ Installer
 // Error" with `pattern`, then exit code FFFFFFFF.
 ::testing::AssertionResult Refused(const Outcome& run, const std::string& pattern);
