@@ -20,6 +20,10 @@ inline std::string Lower(std::string text) {
   return text;
 }
 
+// Equal but for the case of A..Z, as Windows compares section, key and file
+// names.
+inline bool EqualIgnoringCase(const std::string& a, const std::string& b) { return Lower(a) == Lower(b); }
+
 inline std::string Joined(const std::vector<std::string>& items, const std::string& separator = ", ") {
   std::string text;
   for (const std::string& item : items) text += (text.empty() ? "" : separator) + item;

@@ -12,6 +12,7 @@
 
 namespace {
 
+using zq::EqualIgnoringCase;
 using zq::Lower;
 
 // Windows-1252's characters 0x80 to 0x9F (0: none there).
@@ -55,9 +56,6 @@ std::optional<uint32_t> NextUtf8(const std::string& text, size_t* at) {
   *at += extra + 1;
   return c;
 }
-
-// Sections, keys and file names are compared as Windows compares them.
-bool EqualIgnoringCase(const std::string& a, const std::string& b) { return Lower(a) == Lower(b); }
 
 std::string Trim(const std::string& s) {
   const size_t first = s.find_first_not_of(" \t\r");

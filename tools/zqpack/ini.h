@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/common/helpers.h"
+
 class IniFile {
  public:
   static IniFile Load(const std::string& path);  // ZqError when unreadable
@@ -41,4 +43,4 @@ struct Setting {
 
 Setting ReadSetting(const IniFile& ini, const std::string& section, const std::string& key, size_t capacity);
 
-bool EqualIgnoringCase(const std::string& a, const std::string& b);
+using zq::EqualIgnoringCase;
