@@ -1,8 +1,9 @@
 // Faults of the machine around a run: a temporary folder that fills, takes
 // nothing or whose path is near or beyond the limits, Rich Edit missing, a
-// registry value that fills its 260 bytes and names beyond ASCII.  (A license
-// of a megabyte: tests/module/license_test.cpp.)  Each ends in its one expected outcome.  (An install folder
-// that cannot be made: HandOff.FailuresAreReported.)
+// registry value that fills its 260 bytes.  Each ends in its one expected
+// outcome.  (A license of a megabyte: tests/module/license_test.cpp; an
+// install folder that cannot be made: HandOff.FailuresAreReported; folders
+// named outside the code page: folder_names_test.cpp.)
 #include <cstdio>
 
 #include "resources/resource.h"
@@ -176,40 +177,6 @@ TEST_P(Faults, AppPathsValueOf260BytesWithoutZero) {
   EXPECT_EQ(FilesIn(install), (std::vector<std::string>{"DEMO.CAB", "Setup.ini"}));
   EXPECT_EQ(zqfixture::ReadFileBytes(install / "Setup.ini"), entries[3].contents);
   EXPECT_EQ(zqfixture::ReadFileBytes(install / "DEMO.CAB"), entries[4].contents);
-}
-
-// Names with é (0xE9 in code page 1252): entry names, the settings that name
-// them, the product, the install folder, the folders of CeAppMgr.exe and of
-// TEMP.  The license loads, the title shows the name, the files move into
-// "Démo" and the Application Manager finds them.  Wine stores é as UTF-8,
-// and the stand-in logs what it read in UTF-8.
-TEST_P(Faults, NamesBeyondAsciiInTheAnsiCodePage) {
-  const std::string e = "\xE9", utf8 = "\xC3\xA9";
-  std::vector<Entry> entries = SampleFiles(SampleIni({{"ProductName", "D" + e + "mo"},
-                                                      {"LicenseFile", "licenc" + e + ".rtf"},
-                                                      {"CabFiles", "d" + e + "mo.cab"},
-                                                      {"InstallDirectory", "D" + e + "mo"}}));
-  entries[0].name = "licenc" + e + ".rtf";
-  entries[4].name = "d" + e + "mo.cab";  // DEMO.CAB
-  const fs::path appMgr = InstallStandIn(arch(), folder().Root() / ("Appl" + utf8));
-  const fs::path temp = folder().Root() / ("t" + utf8 + "mp");
-  Launch launch = Setup(WriteSetup(entries));
-  launch.appPaths = AppPaths::Pointing(appMgr);
-  launch.temp = temp;
-  launch.script.Wizard().Click(IDC_NEXT).State().Click(IDC_ACCEPT).Click(IDC_NEXT).Exit();
-  Outcome run = Drive(launch);
-  EXPECT_TRUE(run.Clean());
-  EXPECT_EQ(run.wizardTitle, "D" + e + "mo 1.00 for SmartPhone 2002 Setup") << run;
-  ASSERT_TRUE(run.states.size() == 1 && run.states[0].Find(IDC_LICENSE_TEXT)) << run;
-  EXPECT_NE(run.states[0].Find(IDC_LICENSE_TEXT)->text.find("Sample license."), std::string::npos) << run;
-  EXPECT_TRUE(run.ExitedWith(0));
-  EXPECT_EQ(FilesIn(appMgr.parent_path() / ("D" + utf8 + "mo")),
-            (std::vector<std::string>{"Setup.ini", "d" + utf8 + "mo.cab"}));
-  EXPECT_EQ(FilesIn(temp), std::vector<std::string>());
-  const std::vector<AppMgrStart> starts = AwaitAppMgr(folder().AppMgrLog(), 1);
-  ASSERT_EQ(starts.size(), 1u);
-  EXPECT_TRUE(starts[0].iniExists) << starts[0];
-  EXPECT_EQ(starts[0].cabs, (std::vector<std::pair<std::string, bool>>{{"d" + utf8 + "mo.cab", true}})) << starts[0];
 }
 
 ZQ_WINE_TEST_SUITE(Faults);

@@ -1,6 +1,6 @@
-// Folders named outside the ANSI code page (Wine runs on Windows-1252 here):
-// a setup saved below one, a TEMP below one, or both, installs as from any
-// other folder.  The Application Manager stays in an ASCII folder, as
+// Folders named beyond ASCII, inside and outside the ANSI code page (Wine
+// runs on Windows-1252 here): a setup saved below one, a TEMP below one, or
+// both, installs as from any other folder.  The Application Manager stays in an ASCII folder, as
 // Program Files is.
 #include "resources/resource.h"
 #include "rig.h"
@@ -20,6 +20,7 @@ TEST_P(FolderNames, SetupAndTempBelowThemInstall) {
     const char* tempFolder;   // "": the test folder's temp
     const char* refusal;      // "": the hand-off
   } rows[] = {
+      {"Démo/Downloads", "Démo/Temp", ""},  // é is in the code page: no short form needed
       {"Юрий/Downloads", "", ""},
       {"", "山田太郎/AppData/Local/Temp", ""},
       {"Юрий/Downloads", "Юрий/AppData/Local/Temp", ""},

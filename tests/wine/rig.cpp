@@ -1,21 +1,18 @@
 // The Wine test rig, host side (see rig.h).
 //
-// The rig folder (ZQ_RIG_DIR, default <host build>/wine-rig) holds:
-//   world.env, prefix/, prefix-ready, home/, xvfb.log, arch-<name>: the
-//                  world of the running rig (tools/wineworld), made anew for
-//                  every run
-//   rig.lock       taken while a rig is set up or taken down
-//   tests/<name>/  one folder per test
+// The rig folder (ZQ_RIG_DIR, default <host build>/wine-rig) holds the world
+// of the running rig (tools/wineworld), made anew for every run by CTest's
+// fixture (zqwineworld up --fresh), and tests/<name>/, one folder per test.
 #include "rig.h"
 
 #include <errno.h>
 #include <sys/mount.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <iterator>
 #include <regex>
 #include <stdexcept>
@@ -23,8 +20,6 @@
 namespace zqrig {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-using zq::SecondsSince;
 using zq::StartsWith;
 
 fs::path RigDir() {
@@ -32,13 +27,10 @@ fs::path RigDir() {
   return ZQ_RIG_DEFAULT_DIR;
 }
 
-// Taken while a rig is set up or taken down.
-zqworld::Lock RigLock() { return zqworld::Lock(RigDir() / "rig.lock", true); }
-
 // The first window of a new prefix, and the first use of the setup's dialog
 // font, Rich Edit and Arial, take seconds (font caches, DLL set-up): pay that
-// here, with the sample setup's wizard and Cancel, rather than inside the
-// first test's time limits.
+// once per prefix, with the sample setup's wizard and Cancel, rather than
+// inside a test's time limits.
 void WarmUp(const zqworld::World& world) {
   const fs::path dir = RigDir() / "warm-up", setup = dir / "setup.exe";
   if (!fs::exists(ProgramProper(Arch::x86_64)) || !fs::exists(RigProgram(Arch::x86_64, "zqdriver.exe"))) return;
@@ -88,50 +80,26 @@ fs::path ProgramProper(Arch arch) { return OutDir() / (std::string("zqstub-") + 
 
 fs::path RigProgram(Arch arch, const std::string& name) { return OutDir() / ArchName(arch) / name; }
 
-// --- Rig --------------------------------------------------------------------
-
-int Rig::SetUpForRun() {
-  const zqworld::Lock lock = RigLock();
-  zqworld::World world;
-  std::string why;
-  Clock::time_point start = Clock::now();
-  if (!world.SetUpIn(RigDir(), {OutDir()}, true, &why)) {
-    std::fprintf(stderr, "wine rig: %s\n", why.c_str());
-    return 1;
-  }
-  std::printf("wine rig: display %s and prefix %s took %.1f s\n", world.display.c_str(), world.prefix.c_str(),
-              SecondsSince(start));
-  WarmUp(world);
-  for (Arch arch : {Arch::x86_64, Arch::i686}) {
-    bool broken = false;
-    bool runs = Get().CanRun(arch, &why, &broken);
-    std::printf("wine rig: %s %s\n", ArchName(arch),
-                runs ? "runs here" : ((broken ? "should run here but fails: " : "cannot run here: ") + why).c_str());
-  }
-  std::fflush(stdout);
-  return 0;
-}
-
-int Rig::TakeDownForRun() {
-  const zqworld::Lock lock = RigLock();
-  std::printf("wine rig: %s\n",
-              zqworld::World::TakeDownIn(RigDir()) ? "Xvfb and wineserver ended" : "nothing to take down");
-  return 0;
-}
+// --- Rig ---------------------------------------------------------------------
 
 Rig& Rig::Get() {
   static Rig rig;
   if (!rig.world_.display.empty()) return rig;
   std::optional<zqworld::World> world = zqworld::World::In(RigDir());
-  bool owned = false;
   if (!world || !world->Ready()) {
-    // No fixture ran: set up a rig for this process alone.
-    world.reset();
-    if (SetUpForRun() == 0 && (world = zqworld::World::In(RigDir()))) owned = true;
+    // No CTest fixture set one up: a world for this process alone.
+    std::string why;
+    world.emplace();
+    if (!world->SetUpIn(RigDir(), {OutDir()}, true, &why)) {
+      std::fprintf(stderr, "wine rig: %s\n", why.c_str());
+      return rig;
+    }
+    std::atexit([] { zqworld::World::TakeDownIn(RigDir()); });
   }
-  if (world) {
-    rig.world_ = *world;
-    if (owned) std::atexit([] { Rig::TakeDownForRun(); });
+  rig.world_ = *world;
+  if (!fs::exists(world->prefix / "zq-warmed-up")) {
+    WarmUp(*world);
+    std::ofstream(world->prefix / "zq-warmed-up");
   }
   return rig;
 }

@@ -58,13 +58,9 @@ fs::path RigProgram(Arch arch, const std::string& name);  // out/<arch>/<name>
 
 class Rig {
  public:
-  // The rig of this test run: the one the CTest fixture set up, or one set
+  // The rig of this test run: the world the CTest fixture set up, or one set
   // up now (and taken down when the process ends) when there is none.
   static Rig& Get();
-  // For the CTest fixtures (zqwinerig-ctl): a fresh display and prefix, and
-  // their end; process exit codes.
-  static int SetUpForRun();
-  static int TakeDownForRun();
 
   // Whether programs of this architecture run here (found once per run by
   // starting the stand-in with --version); *why tells why not.  *broken

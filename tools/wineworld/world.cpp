@@ -248,7 +248,9 @@ fs::path TakeSlot(const fs::path& dir, int count, Lock* lock) {
 }
 
 bool World::SetUpIn(const fs::path& dir, const Programs& programs, bool fresh, std::string* why) {
-  TakeDownIn(dir);
+  fs::create_directories(dir);
+  const Lock lock(dir / "world.lock", true);
+  EndIn(dir);
   for (Arch arch : {Arch::x86_64, Arch::i686}) fs::remove(dir / (std::string("arch-") + ArchName(arch)));
   prefix = dir / "prefix";
   home = dir / "home";
@@ -285,6 +287,11 @@ std::optional<World> World::In(const fs::path& dir) {
 bool World::Ready() const { return xvfbPid > 0 && fs::exists(prefix / "drive_c" / "windows" / "system32"); }
 
 bool World::TakeDownIn(const fs::path& dir) {
+  const Lock lock(dir / "world.lock", true);
+  return EndIn(dir);
+}
+
+bool World::EndIn(const fs::path& dir) {
   std::optional<World> world = In(dir);
   if (world) world->End();
   fs::remove(dir / "world.env");

@@ -131,8 +131,12 @@ class World {
   static std::optional<World> In(const fs::path& dir);
   // Whether its Xvfb runs and its prefix is made.
   bool Ready() const;
-  // Ends it; false when there was none.
+  // Ends it; false when there was none.  Setting up and taking down hold
+  // dir/world.lock, so that two processes never do either at once.
   static bool TakeDownIn(const fs::path& dir);
+
+ private:
+  static bool EndIn(const fs::path& dir);
 };
 
 // An exclusive lock (flock) on a file, created when missing, held while the
