@@ -33,32 +33,18 @@ mkdir -p "$tree"
 # only when its contents differ, so unchanged files keep their times and the
 # build stays incremental.
 sync_tree() {
-  local from=$src list=(git -C "$src" ls-files -z)
+  local from=$src list=(git -C "$src" -c core.quotepath=off ls-files)
   if [ -n "${ZQ_MUTANT_REV:-}" ]; then
-    from=$work/source list=(git -C "$src" ls-tree -r -z --name-only "$ZQ_MUTANT_REV")
+    from=$work/source list=(git -C "$src" -c core.quotepath=off ls-tree -r --name-only "$ZQ_MUTANT_REV")
     rm -rf "$from" && mkdir -p "$from"
     git -C "$src" archive "$ZQ_MUTANT_REV" | tar -x -C "$from"
   fi
-  "${list[@]}" | python3 -c '
-import os, sys
-src, tree = sys.argv[1], sys.argv[2]
-wanted = set(p for p in sys.stdin.buffer.read().decode().split("\0") if p)
-for root, dirs, files in os.walk(tree):
-    rel = os.path.relpath(root, tree)
-    if rel.split(os.sep)[0] in ("build", "out"):  # build output
-        dirs[:] = []
-        continue
-    for f in files:
-        p = os.path.normpath(os.path.join(rel, f))
-        if p not in wanted: os.remove(os.path.join(tree, p))
-for p in wanted:
-    a, b = os.path.join(src, p), os.path.join(tree, p)
-    data = open(a, "rb").read()
-    if os.path.exists(b) and open(b, "rb").read() == data: continue
-    os.makedirs(os.path.dirname(b), exist_ok=True)
-    open(b, "wb").write(data)
-    os.chmod(b, os.stat(a).st_mode)
-' "$from" "$tree"
+  "${list[@]}" | sort >"$work/files"
+  (cd "$tree" && find . \( -path ./build -o -path ./out \) -prune -o -type f -printf '%P\n' | sort |
+    comm -23 - "$work/files" | xargs -r -d '\n' rm -f)
+  while IFS= read -r f; do
+    cmp -s "$from/$f" "$tree/$f" || install -D -m "$(stat -c %a "$from/$f")" "$from/$f" "$tree/$f"
+  done <"$work/files"
 }
 
 # mutate FILE FIND REPLACE: replaces the first occurrence; fails when absent.
@@ -83,6 +69,7 @@ build_for() {
   : >"$work/build.log"
   case $1 in
     tools/zqpe/*) build_tree win-x86_64 zqstub && build_tree host zqpack zq_host_tests ;;
+    tools/zqpack/fileio.cpp) build_tree win-x86_64 zqpack && build_tree host zqpack zq_host_tests ;;
     tools/*) build_tree host zqpack zq_host_tests ;;
     *) build_tree win-x86_64 && build_tree host zqpack zq_host_tests ;;
   esac

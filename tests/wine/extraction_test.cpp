@@ -24,13 +24,12 @@ class Extraction : public ProgramTest {
   // Workspace (test folder, drive C:), no data file in it; when accepted the
   // Workspace holds every entry the wizard did not consume (license,
   // bitmaps), the later of a name given twice, byte for byte.
-  void ExpectAsTheReaderSays(const SetupRecipe& recipe, MessageId due, int timeoutMs = 20000) {
+  void ExpectAsTheReaderSays(const SetupRecipe& recipe, MessageId due) {
     for (const fs::path& earlier : Workspaces(folder().Temp())) fs::remove_all(earlier);
     const fs::path setup = WriteSetup(recipe);
     const Verdict verdict = SetupReader(setup.string(), folder().Make("reader").string()).Check().verdict;
     ASSERT_EQ(verdict.message, due) << verdict.text;
     Launch launch = Installed(setup);
-    launch.timeoutMs = timeoutMs;
     if (verdict.accepted())
       launch.script.Wizard();
     else
@@ -83,15 +82,6 @@ TEST_P(Extraction, DamageTableRowsAreRefusedAsTheReaderSays) { RunDamageTableRow
 // an entry over several chunks; the sizes' effect on the progress count is
 // ProgressWindowFollowsTheStream's).
 TEST_P(Extraction, GoodPayloadsLandByteForByte) { RunDamageTableRows(true); }
-
-// The most entries a table may hold, 10922, all split: 64 names in turn keep
-// Wine's file creation short, and the Workspace holds the last entry of each.
-TEST_P(Extraction, MaximumEntryCountExtracts) {
-  std::vector<Entry> entries;
-  for (int i = 0; i < kMaxEntryCount; ++i)
-    entries.push_back({"f" + std::to_string(i % 64) + ".txt", Bytes("entry " + std::to_string(i))});
-  ExpectAsTheReaderSays(Recipe(arch(), entries), MSG_COUNT, 120000);
-}
 
 // The progress window, run by the program's own extraction code with the
 // setup's image as its instance (tests/module/progress_probe.cpp): resource

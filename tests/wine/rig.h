@@ -1,9 +1,7 @@
-// The Wine test rig, host side: the world of tools/wineworld shared by a
-// whole test run (one Xvfb, one prefix), a folder per test, setups made
-// through zqfixture behind the real program proper, and the checks of a
-// refusal, of files outside the Workspace and of Wine's crash debugger.  A
-// failing check prints the driver's transcript beside what was wanted;
-// startup_test.cpp shows a typical test.
+// The Wine test rig: the world of tools/wineworld shared by a test run, a
+// folder per test, setups of zqfixture behind the real program proper, and
+// checks that print the driver's transcript when they fail.  startup_test.cpp
+// shows a typical test.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -62,11 +60,9 @@ class Rig {
   // up now (and taken down when the process ends) when there is none.
   static Rig& Get();
 
-  // Whether programs of this architecture run here (found once per run by
-  // starting the stand-in with --version); *why tells why not.  *broken
-  // tells whether they should: false only where the machine cannot run that
-  // Wine at all (not installed; 32-bit programs refused by the kernel and
-  // served by no emulator), the one case where a test may be skipped.
+  // Whether programs of this architecture run here; *why tells why not.
+  // *broken is false only where the machine cannot run them at all (see
+  // World::WhyNotRunning), the one case where a test may be skipped.
   bool CanRun(Arch arch, std::string* why = nullptr, bool* broken = nullptr) const;
   const zqworld::World& World() const { return world_; }
 
@@ -87,8 +83,8 @@ std::vector<std::string> FilesIn(const fs::path& dir);
 // path: the x86_64 build wherever that runs, for setups of both builds.
 fs::path InstallStandIn(Arch arch, const fs::path& folder);
 
-// Every file and folder below a root with its size and modification time,
-// the contents of Workspaces ("<temp>/_ZQI????", "_ZQI????" for "") left out.
+// Every file and folder below a root with its size and time, Workspaces'
+// contents ("<temp>/_ZQI????") left out.
 class Snapshot {
  public:
   explicit Snapshot(const fs::path& root, const std::string& temp = "temp");
@@ -99,8 +95,8 @@ class Snapshot {
   std::vector<std::string> entries_;
 };
 
-// A tmpfs over a folder for the life of the object (a full disk, a read-only
-// medium); unmounted lazily when the test ends, also when it fails.
+// A tmpfs over a folder while the object lives (a full disk, a read-only
+// medium).
 class TmpfsMount {
  public:
   TmpfsMount(const fs::path& dir, const std::string& options);
@@ -120,11 +116,9 @@ class TmpfsMount {
 // --- setups -----------------------------------------------------------------
 
 const char kSampleTitle[] = "Sample 1.00 for SmartPhone 2002 Setup";
-// The sample product's Setup.ini (zqfixture::SampleSetupIni) with some values
-// replaced ({"LicenseFile", "x.txt"}).
+// zqfixture::SampleSetupIni with some values replaced ({"LicenseFile", "x.txt"}).
 std::string SampleIni(const std::map<std::string, std::string>& values = {});
-// The sample's files (license.rtf, body.bmp, head.bmp, Setup.ini, DEMO.CAB)
-// with this Setup.ini.
+// zqfixture::SampleEntries with this Setup.ini.
 std::vector<Entry> SampleFiles(const std::string& ini = SampleIni());
 // The sample with TWO.CAB as well, both CAB files carrying `edition`.
 std::vector<Entry> TwoCabFiles(const std::string& ini = SampleIni({{"CabFiles", "DEMO.CAB,TWO.CAB"}}),
@@ -155,27 +149,23 @@ std::ostream& operator<<(std::ostream& out, const Outcome& run);
 // Runs the driver on `launch` and collects its lines.
 Outcome Drive(const Launch& launch);
 
-// Runs a console Windows program under Wine with the rig's environment.
 ProgramResult RunProgram(Arch arch, const fs::path& exe, const std::vector<std::string>& args,
                          const fs::path& cwd = fs::path());
-// Runs the Linux out/zqpack with these arguments, its scratch files in
-// `scratch`, HOME and XDG_CACHE_HOME in the rig folder; its standard output
-// (and error when `withErrors`).
+// Runs out/zqpack, its scratch files in `scratch`, HOME and XDG_CACHE_HOME in
+// the rig folder; its standard output (and error when `withErrors`).
 ProgramResult RunZqpack(const std::vector<std::string>& args, const fs::path& scratch, bool withErrors = true,
                         const std::string& path = std::getenv("PATH"));
 
 // --- GoogleTest glue --------------------------------------------------------
 
-// A test run once per architecture; skipped where that architecture cannot
-// run.  Its folder is named after the test.
+// A test run once per architecture, in a folder named after it.
 class WineTest : public ::testing::TestWithParam<Arch> {
  protected:
   void SetUp() override;
   Arch arch() const { return GetParam(); }
   const TestFolder& folder() const { return *folder_; }
-  // A launch of `exe` in this test's world: TMP/TEMP = folder().Temp(), the
-  // stand-in's log in ZQ_APPMGR_LOG, the current directory the test folder,
-  // and no App Paths key.
+  // A launch of `exe`: TEMP folder().Temp(), the stand-in's log in
+  // ZQ_APPMGR_LOG, the test folder current, no App Paths key.
   Launch Setup(const fs::path& exe) const;
   // The stand-in CeAppMgr.exe installed in folder().Make(relative).
   fs::path StandIn(const std::string& relative = "Program Files/App Mgr") const;
