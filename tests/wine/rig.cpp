@@ -44,8 +44,9 @@ void WarmUp(const zqworld::World& world) {
   launch.script = Script().Wizard().Click(1001).Box().Answer("yes").Exit();
   const zqworld::Outcome run = zqworld::Drive(world, {OutDir()}, launch);
   world.Settle();
-  std::printf("wine rig: first windows (warm-up) took %.1f s%s\n", run.seconds,
-              run.errors.empty() ? "" : (", and failed:\n" + run.Transcript()).c_str());
+  std::printf(
+      "wine rig: first windows (warm-up) took %.1f s%s\n", run.seconds,
+      run.errors.empty() && run.exitCode ? "" : (", and failed:\n" + run.Transcript() + run.stderrText).c_str());
 }
 
 std::string Quoted(const std::string& text) { return ::testing::PrintToString(text); }
