@@ -148,8 +148,7 @@ TEST_P(Faults, RichEditMissing) {
 // the files land in "Sample" beside the CeAppMgr.exe it names; no program
 // starts from a path that long, so the hand-off then reports that.
 TEST_P(Faults, AppPathsValueOf260BytesWithoutZero) {
-  const fs::path dir = folder().Root() / "long";
-  const fs::path appMgr = InstallStandIn(arch(), dir / std::string(260 - WinPath(dir).size() - 14, 'a'));
+  const fs::path appMgr = StandIn("long/" + std::string(260 - WinPath(folder().Root() / "long").size() - 14, 'a'));
   const std::string value = WinPath(appMgr);
   ASSERT_EQ(value.size(), 260u);
   std::string hex;

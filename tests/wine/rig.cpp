@@ -121,12 +121,6 @@ fs::path TestsDir() { return RigDir() / "tests"; }
 
 std::vector<std::string> FilesIn(const fs::path& dir) { return zqfixture::FilesBelow(dir.string()); }
 
-fs::path InstallStandIn(Arch arch, const fs::path& folder) {
-  // Which build the setup starts does not matter to it; where qemu runs
-  // 32-bit programs the 64-bit one saves an emulated start.
-  return zqworld::InstallStandIn({OutDir()}, Rig::Get().CanRun(Arch::x86_64) ? Arch::x86_64 : arch, folder);
-}
-
 Snapshot::Snapshot(const fs::path& root, const std::string& temp) {
   const std::string workspace = temp.empty() ? "_ZQI" : temp + "/_ZQI";
   std::error_code error;
@@ -259,12 +253,8 @@ std::ostream& operator<<(std::ostream& out, const Outcome& run) { return out << 
 // --- running ----------------------------------------------------------------
 
 Outcome Drive(const Launch& launch) {
-  // The 64-bit driver works 32-bit setups too (see the probe's placement in
-  // World::MakePrefix): where qemu runs them, that halves the emulated work.
-  Launch own = launch;
-  own.driverArch = Rig::Get().CanRun(Arch::x86_64) ? Arch::x86_64 : launch.arch;
   Outcome run;
-  static_cast<zqworld::Outcome&>(run) = zqworld::Drive(Rig::Get().World(), {OutDir()}, own);
+  static_cast<zqworld::Outcome&>(run) = zqworld::Drive(Rig::Get().World(), {OutDir()}, launch);
   return run;
 }
 
@@ -310,7 +300,9 @@ Launch WineTest::Setup(const fs::path& exe) const {
 }
 
 fs::path WineTest::StandIn(const std::string& relative) const {
-  return InstallStandIn(arch(), folder().Make(relative));
+  // Which build the setup starts does not matter to it; where qemu runs
+  // 32-bit programs the 64-bit one saves an emulated start.
+  return zqworld::InstallStandIn({OutDir()}, Arch::x86_64, folder().Make(relative));
 }
 
 void ProgramTest::SetUp() {

@@ -79,10 +79,6 @@ fs::path TestsDir();  // <rig folder>/tests
 // Every file and folder below `dir`, as sorted relative paths ("a/b.cab").
 std::vector<std::string> FilesIn(const fs::path& dir);
 
-// Copies the stand-in CeAppMgr.exe into `folder` (created) and returns its
-// path: the x86_64 build wherever that runs, for setups of both builds.
-fs::path InstallStandIn(Arch arch, const fs::path& folder);
-
 // Every file and folder below a root with its size and time, Workspaces'
 // contents ("<temp>/_ZQI????") left out.
 class Snapshot {

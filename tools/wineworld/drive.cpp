@@ -136,8 +136,11 @@ std::string Outcome::Transcript() const {
 }
 
 Outcome Drive(const World& world, const Programs& programs, const Launch& launch) {
-  std::vector<std::string> argv = {Loader(launch.driverArch), programs.Get(launch.driverArch, "zqdriver.exe").string(),
-                                   "--exe", WinPath(launch.exe)};
+  // The 64-bit driver works setups of both builds (see the probe's placement
+  // in World::MakePrefix): where qemu runs 32-bit programs, that halves the
+  // emulated work.
+  std::vector<std::string> argv = {kWine64, programs.Get(Arch::x86_64, "zqdriver.exe").string(), "--exe",
+                                   WinPath(launch.exe)};
   if (!launch.args.empty()) argv.insert(argv.end(), {"--args", launch.args});
   if (!launch.cwd.empty()) argv.insert(argv.end(), {"--cwd", WinPath(launch.cwd)});
   if (!launch.temp.empty()) {

@@ -54,12 +54,11 @@ struct AppPaths {
 
 // One run of a program under the driver.
 struct Launch {
-  Arch arch = Arch::x86_64;        // of the program
-  Arch driverArch = Arch::x86_64;  // of the driver (and its probe)
-  fs::path exe;                    // Unix path of the program
-  std::string args;                // its command line behind the path
-  fs::path cwd;                    // its current directory
-  fs::path temp;                   // its TMP and TEMP
+  Arch arch = Arch::x86_64;  // of the program
+  fs::path exe;              // Unix path of the program
+  std::string args;          // its command line behind the path
+  fs::path cwd;              // its current directory
+  fs::path temp;             // its TMP and TEMP
   AppPaths appPaths = AppPaths::Missing();
   // More Windows environment; WINEDLLOVERRIDES is added to the world's own.
   std::map<std::string, std::string> env;
