@@ -30,21 +30,8 @@ using zqfixture::Bytes;
 using zqfixture::Entry;
 using zqfixture::SetupRecipe;
 
-using zqworld::AppMgrStart;
-using zqworld::AppPaths;
-using zqworld::Arch;
-using zqworld::ArchName;
-using zqworld::AwaitAppMgr;
-using zqworld::Box;
-using zqworld::Control;
-using zqworld::Launch;
-using zqworld::ProgramResult;
-using zqworld::ReadAppMgrLog;
-using zqworld::Rect;
-using zqworld::Script;
-using zqworld::State;
-using zqworld::WinPath;
-using zqworld::Workspaces;
+// The rig works in the world: its names are the tests' own.
+using namespace zqworld;
 
 // --- where things are -------------------------------------------------------
 
