@@ -200,15 +200,11 @@ TEST(Cab, BadInputIsRefusedWithItsLineAndLosesNothing) {
     std::string to, said;
   } rows[] = {
       {"Signature = \"$Windows NT$\"", "", "notes.inf: [Version] has no Signature (a required key)"},
-      {"Provider = \"Acme\"", "", "notes.inf: [Version] has no Provider"},
       {"CESignature = \"$Windows CE$\"", "CESignature = \"$Windows NT$\"",
        "notes.inf:4: CESignature is \"$Windows NT$\", not \"$Windows CE$\""},
-      {"AppName = \"Notes\"", "", "notes.inf: [CEStrings] has no AppName"},
       {"InstallDir = %CE1%\\%AppName%", "", "notes.inf: [CEStrings] has no InstallDir"},
       {"", "[DefaultInstall]\nCopyFiles = Files.App\n",
        "notes.inf:15: CopyFiles names [Files.App], which does not exist"},
-      {"", "[DefaultInstall]\nAddReg = Reg\n", "notes.inf:15: AddReg names [Reg], which does not exist"},
-      {"", "[DefaultInstall]\nCEShortcuts = Links\n", "notes.inf:15: CEShortcuts names [Links], which does not exist"},
       {"", "[DefaultInstall]\nCopyFiles = F\n[F]\nnotes.exe\nother.exe\n",
        "notes.inf:18: other.exe is not listed in [SourceDisksFiles]"},
       {"setup.dll = 1", "gone.exe = 1\n[DefaultInstall]\nCopyFiles = F\n[F]\ngone.exe\n",

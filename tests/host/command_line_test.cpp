@@ -17,7 +17,6 @@ TEST(CommandLine, WrongCommandLinesExitWithTwoAndOneLineAndHelpWithZero) {
                                             {"frobnicate"},
                                             {"build", in},
                                             {"build", "-o", out},
-                                            {"build", "-o"},
                                             {"build", "-o", out, "--level", "10", in},
                                             {"build", "-o", out, "--level", "x", in},
                                             {"build", "-o", out, "--level", "9", "--best", in},

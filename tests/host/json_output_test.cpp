@@ -32,7 +32,7 @@ TEST(JsonOutput, ListAndVerifyCarryWhatTheTextShows) {
       [](SetupRecipe&) {},
       [](SetupRecipe& s) { s.cutTo = 32808; },  // too short for a header
       [](SetupRecipe& s) {
-        s.tableChanges = {{13, 0x80}};
+        s.tableChanges.push_back({13, 0x80});
       },
       [](SetupRecipe& s) { s.inflatedSize = 1; },
       [](SetupRecipe& s) { s.entries[2].name = "..\\head.bmp"; },

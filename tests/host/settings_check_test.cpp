@@ -64,8 +64,6 @@ TEST(SettingsCheck, OneFindingPerMistake) {
       {Line("ProductName = Sample", ""), "[ZQINSTALLER] ProductName: warning", "\"NO\" as the product's name"},
       {Line("ProductVersion = 1.00", ""), "[ZQINSTALLER] ProductVersion: warning", "\"NO\" as the version"},
       {Line("LicenseFile = license.rtf", ""), "[ZQINSTALLER] LicenseFile: warning", "empty license"},
-      {Line("BodyBitmap = body.bmp", ""), "[ZQINSTALLER] BodyBitmap: warning", "Welcome page shows no bitmap"},
-      {Line("HeadBitmap = head.bmp", ""), "[ZQINSTALLER] HeadBitmap: warning", "banner shows no bitmap"},
       {Line("Component = Sample App", ""), "[CEAppManager] Component: warning", "no CAB file is installed"},
       {Line("CabFiles = DEMO.CAB", ""), "[Sample App] CabFiles: warning", "no CAB file is installed"},
       {Line("InstallDirectory = Sample", ""), "[ZQINSTALLER] InstallDirectory: warning", "folder named \"NO\""},

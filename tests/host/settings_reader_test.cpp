@@ -15,10 +15,8 @@ TEST(SettingsReader, ReadsWhatTheProfileReaderReads) {
     size_t capacity;
     std::string want;  // "NO": not present
   } rows[] = {
-      {sample, "CEAppManager", "Component", 256, "Sample App"},
       {sample, "Sample App", "CabFiles", 512, "DEMO.CAB"},
       {sample, "ZQINSTALLER", "BodyBitmap", 512, "body.bmp"},  // the last line, no line end
-      {sample, "ZQINSTALLER", "ProductVersion", 256, "1.00"},
       {"[zqInstaller]\nPRODUCTNAME=Demo\n", "ZQINSTALLER", "ProductName", 256, "Demo"},
       {"[s]\r\n  key \t=   a value with blanks  \r\n", "s", "key", 256, "a value with blanks"},
       {"[s]\r\nlist = a.cab , b.cab\r\n", "s", "list", 256, "a.cab , b.cab"},
