@@ -58,13 +58,12 @@ std::string Hex(uint32_t n) {
 
 // One line per field of the .000 file.
 std::vector<std::string> DescribeCeSetup(const CeSetup& s) {
-  std::string unsupported;
-  for (const std::string& u : s.unsupported) unsupported += " " + u;
   std::vector<std::string> lines = {
       Shown(s.appName) + " by " + Shown(s.provider) + ", cpu " + std::to_string(s.architecture) + ", CE " +
       std::to_string(s.leastVersion.major) + "." + std::to_string(s.leastVersion.minor) + "-" +
       std::to_string(s.greatestVersion.major) + "." + std::to_string(s.greatestVersion.minor) + ", builds " +
-      std::to_string(s.leastBuild) + "-" + std::to_string(s.greatestBuild) + ", unsupported" + unsupported};
+      std::to_string(s.leastBuild) + "-" + std::to_string(s.greatestBuild) + ", unsupported [" +
+      zq::Joined(s.unsupported, " ") + "]"};
   for (const CeFile& f : s.files)
     lines.push_back("file " + std::to_string(f.number) + " " + f.folder + "\\" + f.name + " " + Hex(f.flags));
   for (const CeRegValue& v : s.registry)
@@ -82,11 +81,9 @@ std::vector<std::string> DescribeSetupXml(const SetupXml& x) {
   for (const auto& [name, value] : x.install) install += (install.empty() ? "" : " ") + name + "=" + value;
   std::vector<std::string> lines = {install};
   for (const std::string& folder : x.folders) lines.push_back("folder " + folder);
-  for (const SetupXmlFile& f : x.files) {
-    std::string flags;
-    for (const std::string& flag : f.flags) flags += " " + flag;
-    lines.push_back("file " + f.folder + "\\" + f.name + " <- " + f.source + flags);
-  }
+  for (const SetupXmlFile& f : x.files)
+    lines.push_back("file " + f.folder + "\\" + f.name + " <- " + f.source +
+                    (f.flags.empty() ? "" : " " + zq::Joined(f.flags, " ")));
   for (const SetupXmlShortcut& s : x.shortcuts)
     lines.push_back("shortcut " + s.folder + "\\" + s.name + " -> " + s.target);
   for (const SetupXmlKey& k : x.keys)
@@ -116,7 +113,7 @@ TEST(Cab, EveryInfReadsBackTheSameFromTheDotZeroZeroZeroAndTheSetupXml) {
        "[Files.App]\nnotes.exe,,,0x40000001\n[Files.Data]\nread me.txt,NOTES.TXT,,0x80000412 ; a comment\n",
        "",
        {"NOTES.000", "_setup.xml", "NOTES.001", "README.002", "SETUP.999"},
-       {"100% Notes by Caf\\xe9, \"Ltd\", cpu 0, CE 0.0-0.0, builds 0-0, unsupported",
+       {"100% Notes by Caf\\xe9, \"Ltd\", cpu 0, CE 0.0-0.0, builds 0-0, unsupported []",
         "file 1 %CE1%\\100% Notes\\notes.exe 0x50000001", "file 2 %CE2%\\Data\\read me.txt 0x80000412"},
        {"InstallPhase=install SetupDLL=1 OSVersionMin=0.0 OSVersionMax=0.0 BuildNumberMin=0 BuildNumberMax=0 "
         "AppName=Caf\xC3\xA9, \"Ltd\" 100% Notes InstallDir=%CE1%\\100% Notes NumDirs=2 NumFiles=2 NumRegKeys=0 "
@@ -129,7 +126,7 @@ TEST(Cab, EveryInfReadsBackTheSameFromTheDotZeroZeroZeroAndTheSetupXml) {
        "HKCU,Software\\Acme,Lines,0x00010000,one,\"t,wo\"\nHKCR,.note,,0x00000003,0a,FF\nHKU,Acme,Keep,2,\"a;b\"\n",
        "",
        {"NOTES.000", "_setup.xml"},
-       {"Notes by Acme, cpu 0, CE 0.0-0.0, builds 0-0, unsupported",
+       {"Notes by Acme, cpu 0, CE 0.0-0.0, builds 0-0, unsupported []",
         "reg 3 Software\\Acme [Path] 0x0 expanded %InstallDir%\\notes.exe\\x00",
         "reg 3 Software\\Acme [Count] 0x10001 *\\x00\\x00\\x00",
         "reg 2 Software\\Acme [Lines] 0x10000 one\\x00t,wo\\x00\\x00", "reg 1 .note [] 0x3 \\x0a\\xff",
@@ -146,7 +143,7 @@ TEST(Cab, EveryInfReadsBackTheSameFromTheDotZeroZeroZeroAndTheSetupXml) {
        "Here,1,Files.App,%InstallDir%\\Sub\n",
        "",
        {"NOTES.000", "_setup.xml", "NOTES.001"},
-       {"Notes by Acme, cpu 0, CE 0.0-0.0, builds 0-0, unsupported", "file 1 %CE1%\\Notes\\notes.exe 0x0",
+       {"Notes by Acme, cpu 0, CE 0.0-0.0, builds 0-0, unsupported []", "file 1 %CE1%\\Notes\\notes.exe 0x0",
         "link 11 Notes -> file 1", "link 11 Notes folder -> folder ", "link 17 Tools\\Docs -> folder %CE5%\\Notes",
         "link 0 Sub\\Here -> folder "},
        {"InstallPhase=install OSVersionMin=0.0 OSVersionMax=0.0 BuildNumberMin=0 BuildNumberMax=0 AppName=Acme Notes "
@@ -164,7 +161,7 @@ TEST(Cab, EveryInfReadsBackTheSameFromTheDotZeroZeroZeroAndTheSetupXml) {
        "[Files.App]\nnotes.txt\n[Files.Arm]\nnotes.exe\n",
        "Arm",
        {"NOTES.000", "_setup.xml", "NOTES.001"},
-       {"Notes by Acme, cpu 2336, CE 4.20-5.0, builds 100-3758096384, unsupported HPC Jupiter POCKETPC",
+       {"Notes by Acme, cpu 2336, CE 4.20-5.0, builds 100-3758096384, unsupported [HPC Jupiter POCKETPC]",
         "file 1 %CE1%\\Notes\\notes.exe 0x0"},
        {"InstallPhase=install OSVersionMin=4.20 OSVersionMax=5.0 BuildNumberMin=100 BuildNumberMax=-536870912 "
         "AppName=Acme Notes InstallDir=%CE1%\\Notes NumDirs=1 NumFiles=1 NumRegKeys=0 NumRegVals=0 NumShortcuts=0",
@@ -274,8 +271,7 @@ TEST(Cab, SameInputsSameBytesCompressedReadBackAndWarnings) {
                                                 inf + ":15: warning: Provider has more than 30 characters"}));
   const std::vector<uint8_t> small = zqfixture::ReadFileBytes(options.output);
   EXPECT_EQ(GetLe16(&small[36 + 6]), 1) << "the folder's compression: MSZIP";
-  EXPECT_EQ(InspectCabinet(small).fileNames, (std::vector<std::string>{"NOTES.000", "_setup.xml", "NOTES.001"}));
-  EXPECT_EQ(compressed.report.info.error, "");
+  EXPECT_EQ(compressed.report.info.error, "") << "libmspack decodes it";
   const RunResult json = dir.Run({"cab", inf, "-o", dir.Path("j.cab"), "--json"});
   EXPECT_EQ(nlohmann::json::parse(json.out, nullptr, false).value("cabinetFiles", nlohmann::json()),
             nlohmann::json({"NOTES.000", "_setup.xml", "NOTES.001"}))
