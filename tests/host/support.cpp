@@ -102,8 +102,4 @@ void TestFolder::WriteSample() const {
   for (const zqfixture::Entry& e : zqfixture::SampleEntries()) Write(e.name, e.contents);
 }
 
-std::string TestFolder::WriteSetup(const zqfixture::SetupRecipe& r) const {
-  return Write("setup.exe", zqfixture::BuildSetup(r));
-}
-
 void WriteText(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
