@@ -52,17 +52,14 @@ std::string Replaced(std::string s, const std::string& from, const std::string& 
   return s.replace(s.find(from), from.size(), to);
 }
 
-// The sample product with DEMO.CAB made from files; returns Setup.ini.
-std::string WriteProduct(const TestFolder& dir, const Files& files, bool mszip) {
+// The sample product with DEMO.CAB made from files, damaged; returns Setup.ini.
+std::string WriteProduct(const TestFolder& dir, const Files& files, bool mszip,
+                         const std::function<void(std::vector<uint8_t>&)>& damage = nullptr) {
   dir.WriteSample();
-  dir.Write("DEMO.CAB", zqfixture::MakeCabinet(files, mszip));
-  return dir.Path("Setup.ini");
-}
-
-void Damage(const TestFolder& dir, const std::function<void(std::vector<uint8_t>&)>& damage) {
-  std::vector<uint8_t> cab = zqfixture::ReadFileBytes(dir.Path("DEMO.CAB"));
-  damage(cab);
+  std::vector<uint8_t> cab = zqfixture::MakeCabinet(files, mszip);
+  if (damage) damage(cab);
   dir.Write("DEMO.CAB", cab);
+  return dir.Path("Setup.ini");
 }
 
 }  // namespace
@@ -118,21 +115,17 @@ TEST(Cabinets, CheckDecodesEveryFileAndReadsTheSetupInformation) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     TestFolder dir;
-    const std::string ini = WriteProduct(dir, row.files, row.mszip);
-    if (row.damageCab) Damage(dir, row.damageCab);
+    const std::string ini = WriteProduct(dir, row.files, row.mszip, row.damageCab);
     const RunResult run = dir.Run({"check", "--json", ini});
     const json j = json::parse(run.out, nullptr, false);
     ASSERT_FALSE(j.is_discarded()) << Describe(run);
     const json& findings = j["findings"];
-    if (row.severity == nullptr) {
-      EXPECT_EQ(findings.size(), 0u) << Describe(run);
-      continue;
-    }
-    ASSERT_EQ(findings.size(), 1u) << Describe(run);
+    ASSERT_EQ(findings.size(), row.severity ? 1u : 0u) << Describe(run);
+    if (row.severity == nullptr) continue;
     EXPECT_EQ(findings[0]["severity"], row.severity) << Describe(run);
     const std::string text = findings[0]["text"];
-    EXPECT_EQ(text.rfind(dir.Path("DEMO.CAB") + ": ", 0), 0u) << text;
-    EXPECT_NE(text.find(row.mention), std::string::npos) << text;
+    EXPECT_TRUE(zq::StartsWith(text, dir.Path("DEMO.CAB") + ": ") && text.find(row.mention) != std::string::npos)
+        << text;
   }
 }
 

@@ -54,7 +54,6 @@ TEST(SettingsReader, ReadsWhatTheProfileReaderReads) {
       {sample, "ZQINSTALLER", "BodyBitmap", 512, "body.bmp"},  // the last line, no line end
       {"[zqInstaller]\nPRODUCTNAME=Demo\n", "ZQINSTALLER", "ProductName", 256, "Demo"},
       {"[s]\r\n  key \t=   a value with blanks  \r\n", "s", "key", 256, "a value with blanks"},
-      {"[s]\r\nlist = a.cab , b.cab\r\n", "s", "list", 256, "a.cab , b.cab"},
       {"[s]\nempty =\n", "s", "empty", 256, ""},
       {"[s]\nempty =\n", "s", "absent", 256, "NO"},
       {"[s]\nempty =\n", "other", "empty", 256, "NO"},
