@@ -48,10 +48,6 @@ Files CeCab(std::function<void(CeSetup&)> edit = nullptr, std::function<void(std
   return files;
 }
 
-std::string Replaced(std::string s, const std::string& from, const std::string& to) {
-  return s.replace(s.find(from), from.size(), to);
-}
-
 // The sample product with DEMO.CAB made from files, damaged; returns Setup.ini.
 std::string WriteProduct(const TestFolder& dir, const Files& files, bool mszip,
                          const std::function<void(std::vector<uint8_t>&)>& damage = nullptr) {
@@ -109,7 +105,8 @@ TEST(Cabinets, CheckDecodesEveryFileAndReadsTheSetupInformation) {
       {".000 without _setup.xml", CeCab(nullptr, nullptr, ""), false, nullptr, "warning",
        "has a .000 file but no _setup.xml: Smartphone 2002 and 2003 read only _setup.xml"},
       {"_setup.xml extracts a file the cabinet lacks",
-       CeCab(nullptr, nullptr, Replaced(kNotesXml, "NOTES.002", "NOTES.003")), false, nullptr, "warning",
+       CeCab(nullptr, nullptr, std::string(kNotesXml).replace(kNotesXml.find("NOTES.002"), 9, "NOTES.003")), false,
+       nullptr, "warning",
        "its _setup.xml extracts NOTES.003 (as %InstallDir%\\notes.txt), which the cabinet does not hold"},
   };
   for (const Row& row : rows) {

@@ -31,7 +31,6 @@ TEST(CommandLine, WrongCommandLinesExitWithTwoAndOneLineAndHelpWithZero) {
                                             {"build", "-o", out, "-o", out, in},
                                             {"build", "-o", out, in, "--bogus"},
                                             {"check", "a.ini", "b.ini"},
-                                            {"list"},
                                             {"verify", "--quiet=yes", "a.exe"},
                                             {"extract", "a.exe", "-C"}}) {
     const RunResult run = dir.Run(args);

@@ -22,10 +22,6 @@ std::vector<uint8_t> ReadOut(const std::string& name) {
 
 const char* const kArches[] = {"i686", "x86_64"};
 
-uint32_t PlainChecksum(const std::vector<uint8_t>& stub) {
-  return PayloadChecksum(kPayloadSignature, stub.data(), stub.size());
-}
-
 // A program proper's header as a linker lays it down around filler bytes:
 // e_lfanew, "PE\0\0", an optional header of `magic` with 16 data directories.
 std::vector<uint8_t> PeProgram(uint16_t magic, uint32_t pe) {
@@ -163,7 +159,7 @@ TEST(StubChecksum, FindsTheSignedFieldsInsideTheProgramProperOnly) {
     EXPECT_EQ(fields.CertTableAt, row.certTableAt);
     std::fill_n(&stub[row.checkSumAt], kCheckSumBytes, 0);
     std::fill_n(&stub[row.certTableAt], kCertEntryBytes, 0);
-    const uint32_t plain = PlainChecksum(stub);
+    const uint32_t plain = PayloadChecksum(kPayloadSignature, stub.data(), stub.size());
     PutLe32(&stub[row.checkSumAt], 0x0001136B);
     PutLe32(&stub[row.certTableAt], 32864);
     PutLe32(&stub[row.certTableAt + 4], 1504);
@@ -180,7 +176,7 @@ TEST(ProgramProper, HasZerosWhereSigningWritesAndAnAdministratorManifest) {
     ASSERT_EQ(stub.size(), kProgramBytes) << "out/zqstub-" << arch << ".exe is not built";
     SignedFields fields{};
     ASSERT_TRUE(FindSignedFields(stub.data(), &fields));
-    EXPECT_EQ(ComputeStubChecksum(stub.data()), PlainChecksum(stub));
+    EXPECT_EQ(ComputeStubChecksum(stub.data()), PayloadChecksum(kPayloadSignature, stub.data(), stub.size()));
     const std::string image(stub.begin(), stub.end());  // the manifest lies in it as plain text
     EXPECT_NE(image.find("<requestedExecutionLevel level=\"requireAdministrator\" uiAccess=\"false\"/>"),
               std::string::npos);
