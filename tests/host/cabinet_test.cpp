@@ -1,7 +1,5 @@
-// CAB files as zqpack check reads them: cabinets made by zqpack's writer
-// (stored and MSZIP), decoded in full, and their Windows CE setup
-// information (a .000 file made by zqpack's writer, or a _setup.xml) read
-// back or refused.
+// CAB files as zqpack check reads them: decoded in full, their Windows CE
+// setup information (a .000 file or a _setup.xml) read back or refused.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 

@@ -1,10 +1,5 @@
-// zqpack's command line: a wrong one is answered with one line and exit code
-// 2, a file that cannot be read, packed or written with one line naming it
-// and exit code 1, and neither leaves a file behind; --help works for every
-// command.  zqpack init: the example is complete (check finds only its CAB
-// file missing; cab makes it from the example's .inf; then check finds nothing
-// and build takes it), a product name gives the CAB and folder names, a name
-// Setup.ini cannot carry is refused, no file is replaced.
+// zqpack's command line: wrong ones exit with 2, unreadable or unpackable
+// files with 1, one line each and no file left behind; --help; zqpack init.
 #include <gtest/gtest.h>
 
 #include <filesystem>

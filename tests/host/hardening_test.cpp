@@ -1,7 +1,5 @@
-// The programs proper as hardened and signable: the mitigations their headers
-// declare, a relocation table that moves every absolute address, zeros where
-// signing writes, and what zqpack's list and verify say of them and of a setup
-// packed before signing was possible; zqpack build --sign.
+// The programs proper as built, hardened and signable, and what zqpack's
+// list, verify and build --sign make of them.
 #include <gtest/gtest.h>
 
 #include <filesystem>

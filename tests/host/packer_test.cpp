@@ -1,6 +1,5 @@
-// zqpack build, verify and extract: the payload layout to the byte (against
-// the fixture's own writer), every file back to the byte, and extract writing
-// nothing outside its folder.
+// zqpack build, verify and extract: the layout against the fixture's own
+// writer, every file back to the byte, nothing written outside the folder.
 #include <gtest/gtest.h>
 
 #include <filesystem>

@@ -1,8 +1,5 @@
-// zqpack verify answers every damaged setup with the message the program's
-// box shows (same checks, same order, same text), and accepts what the
-// program accepts; list shows the entries and each checksum's state; list
-// --json and verify --json are one document, with the text's exit code,
-// carrying every figure the text shows, to the digit.
+// zqpack verify and list: the program's verdict on every damaged setup, its
+// box texts, and the list in text and in --json.
 #include <gtest/gtest.h>
 
 #include <functional>
