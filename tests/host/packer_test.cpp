@@ -50,8 +50,7 @@ TEST(PackerRoundTrip, FilesComeBackToTheByte) {
   EXPECT_LT(bytes[3], bytes[2] * 97 / 100) << "--best against level 9";
 }
 
-// From Setup.ini: the sample's files in packing order (license, body, head,
-// Setup.ini, CAB) at the default level 9, without a warning.
+// From Setup.ini: the sample's files in packing order at level 9, no warning.
 TEST(PackerRoundTrip, FromSetupIniInPackingOrderAtTheDefaultLevel) {
   TestFolder dir;
   dir.WriteSample();
@@ -64,7 +63,7 @@ TEST(PackerRoundTrip, FromSetupIniInPackingOrderAtTheDefaultLevel) {
 }
 
 // A refused setup leaves nothing, not even the good entry before the bad one
-// or the folder.  (The other refusals: PayloadValidity's table.)
+// or the folder.  (The other refusals: DamageTable.)
 TEST(SetupExtract, RefusesAnEntryNamedDotDotAndWritesNothing) {
   TestFolder dir;
   zqfixture::SetupRecipe recipe;
