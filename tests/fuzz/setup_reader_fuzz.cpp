@@ -41,12 +41,12 @@ enum Flags : uint8_t {
 };
 
 // A broken invariant aborts, so that libFuzzer keeps the input.
-[[noreturn]] void Broken(int line, const char* condition) {
+void Expect(bool holds, int line, const char* condition) {
+  if (holds) return;
   fprintf(stderr, "\n%s:%d: invariant broken: %s\n", __FILE__, line, condition);
   abort();
 }
-#define FUZZ_EXPECT(condition) \
-  if (!(condition)) Broken(__LINE__, #condition)
+#define FUZZ_EXPECT(condition) Expect((condition), __LINE__, #condition)
 
 size_t TableEnd(const std::vector<uint8_t>& file, const PayloadHeader& h) {
   if (!EntryCountFitsLimits(h.EntryCount)) return kTableOffset;
