@@ -1,7 +1,5 @@
-// zqpack cab: each .inf reads back the same from the cabinet's .000 file and
-// from its _setup.xml; bad input is refused with its line and leaves the
-// earlier output alone; the same inputs give the same bytes; and a .000
-// file worked out by hand is what the writer writes and the reader reads.
+// zqpack cab: each .inf read back from the cabinet's .000 file and its
+// _setup.xml, bad input refused by line, the same bytes from the same inputs.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <string.h>
@@ -58,13 +56,12 @@ std::string Hex(uint32_t n) {
 
 // One line per field of the .000 file.
 std::vector<std::string> DescribeCeSetup(const CeSetup& s) {
-  std::string unsupported;
-  for (const std::string& u : s.unsupported) unsupported += " " + u;
   std::vector<std::string> lines = {
       Shown(s.appName) + " by " + Shown(s.provider) + ", cpu " + std::to_string(s.architecture) + ", CE " +
       std::to_string(s.leastVersion.major) + "." + std::to_string(s.leastVersion.minor) + "-" +
       std::to_string(s.greatestVersion.major) + "." + std::to_string(s.greatestVersion.minor) + ", builds " +
-      std::to_string(s.leastBuild) + "-" + std::to_string(s.greatestBuild) + ", unsupported" + unsupported};
+      std::to_string(s.leastBuild) + "-" + std::to_string(s.greatestBuild) + ", unsupported [" +
+      zq::Joined(s.unsupported, " ") + "]"};
   for (const CeFile& f : s.files)
     lines.push_back("file " + std::to_string(f.number) + " " + f.folder + "\\" + f.name + " " + Hex(f.flags));
   for (const CeRegValue& v : s.registry)
@@ -82,11 +79,9 @@ std::vector<std::string> DescribeSetupXml(const SetupXml& x) {
   for (const auto& [name, value] : x.install) install += (install.empty() ? "" : " ") + name + "=" + value;
   std::vector<std::string> lines = {install};
   for (const std::string& folder : x.folders) lines.push_back("folder " + folder);
-  for (const SetupXmlFile& f : x.files) {
-    std::string flags;
-    for (const std::string& flag : f.flags) flags += " " + flag;
-    lines.push_back("file " + f.folder + "\\" + f.name + " <- " + f.source + flags);
-  }
+  for (const SetupXmlFile& f : x.files)
+    lines.push_back("file " + f.folder + "\\" + f.name + " <- " + f.source +
+                    (f.flags.empty() ? "" : " " + zq::Joined(f.flags, " ")));
   for (const SetupXmlShortcut& s : x.shortcuts)
     lines.push_back("shortcut " + s.folder + "\\" + s.name + " -> " + s.target);
   for (const SetupXmlKey& k : x.keys)
@@ -116,7 +111,7 @@ TEST(Cab, EveryInfReadsBackTheSameFromTheDotZeroZeroZeroAndTheSetupXml) {
        "[Files.App]\nnotes.exe,,,0x40000001\n[Files.Data]\nread me.txt,NOTES.TXT,,0x80000412 ; a comment\n",
        "",
        {"NOTES.000", "_setup.xml", "NOTES.001", "README.002", "SETUP.999"},
-       {"100% Notes by Caf\\xe9, \"Ltd\", cpu 0, CE 0.0-0.0, builds 0-0, unsupported",
+       {"100% Notes by Caf\\xe9, \"Ltd\", cpu 0, CE 0.0-0.0, builds 0-0, unsupported []",
         "file 1 %CE1%\\100% Notes\\notes.exe 0x50000001", "file 2 %CE2%\\Data\\read me.txt 0x80000412"},
        {"InstallPhase=install SetupDLL=1 OSVersionMin=0.0 OSVersionMax=0.0 BuildNumberMin=0 BuildNumberMax=0 "
         "AppName=Caf\xC3\xA9, \"Ltd\" 100% Notes InstallDir=%CE1%\\100% Notes NumDirs=2 NumFiles=2 NumRegKeys=0 "
@@ -129,7 +124,7 @@ TEST(Cab, EveryInfReadsBackTheSameFromTheDotZeroZeroZeroAndTheSetupXml) {
        "HKCU,Software\\Acme,Lines,0x00010000,one,\"t,wo\"\nHKCR,.note,,0x00000003,0a,FF\nHKU,Acme,Keep,2,\"a;b\"\n",
        "",
        {"NOTES.000", "_setup.xml"},
-       {"Notes by Acme, cpu 0, CE 0.0-0.0, builds 0-0, unsupported",
+       {"Notes by Acme, cpu 0, CE 0.0-0.0, builds 0-0, unsupported []",
         "reg 3 Software\\Acme [Path] 0x0 expanded %InstallDir%\\notes.exe\\x00",
         "reg 3 Software\\Acme [Count] 0x10001 *\\x00\\x00\\x00",
         "reg 2 Software\\Acme [Lines] 0x10000 one\\x00t,wo\\x00\\x00", "reg 1 .note [] 0x3 \\x0a\\xff",
@@ -146,7 +141,7 @@ TEST(Cab, EveryInfReadsBackTheSameFromTheDotZeroZeroZeroAndTheSetupXml) {
        "Here,1,Files.App,%InstallDir%\\Sub\n",
        "",
        {"NOTES.000", "_setup.xml", "NOTES.001"},
-       {"Notes by Acme, cpu 0, CE 0.0-0.0, builds 0-0, unsupported", "file 1 %CE1%\\Notes\\notes.exe 0x0",
+       {"Notes by Acme, cpu 0, CE 0.0-0.0, builds 0-0, unsupported []", "file 1 %CE1%\\Notes\\notes.exe 0x0",
         "link 11 Notes -> file 1", "link 11 Notes folder -> folder ", "link 17 Tools\\Docs -> folder %CE5%\\Notes",
         "link 0 Sub\\Here -> folder "},
        {"InstallPhase=install OSVersionMin=0.0 OSVersionMax=0.0 BuildNumberMin=0 BuildNumberMax=0 AppName=Acme Notes "
@@ -164,7 +159,7 @@ TEST(Cab, EveryInfReadsBackTheSameFromTheDotZeroZeroZeroAndTheSetupXml) {
        "[Files.App]\nnotes.txt\n[Files.Arm]\nnotes.exe\n",
        "Arm",
        {"NOTES.000", "_setup.xml", "NOTES.001"},
-       {"Notes by Acme, cpu 2336, CE 4.20-5.0, builds 100-3758096384, unsupported HPC Jupiter POCKETPC",
+       {"Notes by Acme, cpu 2336, CE 4.20-5.0, builds 100-3758096384, unsupported [HPC Jupiter POCKETPC]",
         "file 1 %CE1%\\Notes\\notes.exe 0x0"},
        {"InstallPhase=install OSVersionMin=4.20 OSVersionMax=5.0 BuildNumberMin=100 BuildNumberMax=-536870912 "
         "AppName=Acme Notes InstallDir=%CE1%\\Notes NumDirs=1 NumFiles=1 NumRegKeys=0 NumRegVals=0 NumShortcuts=0",
@@ -181,8 +176,7 @@ TEST(Cab, EveryInfReadsBackTheSameFromTheDotZeroZeroZeroAndTheSetupXml) {
     const CabResult made = MakeCab(options);
     EXPECT_EQ(made.report.name, std::string("notes") + (row.cpu[0] ? ".Arm" : "") + ".CAB");
     const CabinetInfo& info = made.report.info;
-    ASSERT_EQ(info.error, "");
-    EXPECT_EQ(info.warnings, std::vector<std::string>());
+    ASSERT_EQ(info.error + zq::Joined(info.warnings), "");
     EXPECT_EQ(info.fileNames, row.members);
     EXPECT_EQ(DescribeCeSetup(info.ceSetup), row.ceSetup);
     EXPECT_EQ(DescribeSetupXml(info.setupXml), row.setupXml);
@@ -200,15 +194,11 @@ TEST(Cab, BadInputIsRefusedWithItsLineAndLosesNothing) {
     std::string to, said;
   } rows[] = {
       {"Signature = \"$Windows NT$\"", "", "notes.inf: [Version] has no Signature (a required key)"},
-      {"Provider = \"Acme\"", "", "notes.inf: [Version] has no Provider"},
       {"CESignature = \"$Windows CE$\"", "CESignature = \"$Windows NT$\"",
        "notes.inf:4: CESignature is \"$Windows NT$\", not \"$Windows CE$\""},
-      {"AppName = \"Notes\"", "", "notes.inf: [CEStrings] has no AppName"},
       {"InstallDir = %CE1%\\%AppName%", "", "notes.inf: [CEStrings] has no InstallDir"},
       {"", "[DefaultInstall]\nCopyFiles = Files.App\n",
        "notes.inf:15: CopyFiles names [Files.App], which does not exist"},
-      {"", "[DefaultInstall]\nAddReg = Reg\n", "notes.inf:15: AddReg names [Reg], which does not exist"},
-      {"", "[DefaultInstall]\nCEShortcuts = Links\n", "notes.inf:15: CEShortcuts names [Links], which does not exist"},
       {"", "[DefaultInstall]\nCopyFiles = F\n[F]\nnotes.exe\nother.exe\n",
        "notes.inf:18: other.exe is not listed in [SourceDisksFiles]"},
       {"setup.dll = 1", "gone.exe = 1\n[DefaultInstall]\nCopyFiles = F\n[F]\ngone.exe\n",
@@ -278,8 +268,7 @@ TEST(Cab, SameInputsSameBytesCompressedReadBackAndWarnings) {
                                                 inf + ":15: warning: Provider has more than 30 characters"}));
   const std::vector<uint8_t> small = zqfixture::ReadFileBytes(options.output);
   EXPECT_EQ(GetLe16(&small[36 + 6]), 1) << "the folder's compression: MSZIP";
-  EXPECT_EQ(InspectCabinet(small).fileNames, (std::vector<std::string>{"NOTES.000", "_setup.xml", "NOTES.001"}));
-  EXPECT_EQ(compressed.report.info.error, "");
+  EXPECT_EQ(compressed.report.info.error, "") << "libmspack decodes it";
   const RunResult json = dir.Run({"cab", inf, "-o", dir.Path("j.cab"), "--json"});
   EXPECT_EQ(nlohmann::json::parse(json.out, nullptr, false).value("cabinetFiles", nlohmann::json()),
             nlohmann::json({"NOTES.000", "_setup.xml", "NOTES.001"}))
@@ -299,8 +288,8 @@ TEST(Cab, HandWorkedDotZeroZeroZero) {
       'A', 0, 'P', 0, 'H', 'P', 'C', 0, 0,                                             // 100: the texts
       1, 0, 6, 0, '%', 'C', 'E', '1', '%', 0, 2, 0, 2, 0, 'A', 0, 3, 0, 2, 0, 'S', 0,  // 109: STRINGS
       1, 0, 6, 0, 1, 0, 2, 0, 0, 0,                                                    // 131: DIRS: %CE1%\A
-      1, 0, 1, 0, 1, 0, 1, 0, 0, 0, 6, 0, 'a', '.', 'e', 'x', 'e', 0,                  // 141: FILES: a.exe, warn if
-                                                                                       // skipped
+      1, 0, 1, 0, 1, 0, 1, 0, 0, 0, 6, 0, 'a', '.', 'e', 'x', 'e', 0,                  // 141: FILES: a.exe,
+                                                                                       // WarnIfSkip
       1, 0, 3, 0, 0, 0, 4, 0, 3, 0, 0, 0,                                              // 159: REGHIVES: HKLM\S
       1, 0, 1, 0, 0, 0, 1, 0, 1, 0, 6, 0, 'N', 0, 42, 0, 0, 0,                         // 171: REGKEYS: N = DWORD 42
       1, 0, 0, 0, 11, 0, 1, 0, 1, 0, 4, 0, 2, 0, 0, 0,                                 // 189: LINKS: %CE11%\A to file 1

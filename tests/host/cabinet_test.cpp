@@ -1,7 +1,5 @@
-// CAB files as zqpack check reads them: cabinets made by zqpack's writer
-// (stored and MSZIP), decoded in full, and their Windows CE setup
-// information (a .000 file made by zqpack's writer, or a _setup.xml) read
-// back or refused.
+// CAB files as zqpack check reads them: decoded in full, their Windows CE
+// setup information (a .000 file or a _setup.xml) read back or refused.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -34,9 +32,12 @@ const std::string kNotesXml =
     "<parm name=\"Source\" value=\"NOTES.002\" /><parm name=\"NoOverwrite\" /></characteristic></characteristic>\n"
     "</characteristic>\n</characteristic>\n<characteristic type=\"Registry\" />\n</wap-provisioningdoc>\n";
 
-// A cabinet with both forms of setup information; xml "" leaves _setup.xml out.
-Files CeCab(const CeSetup& s = zqfixture::NotesSetup(), std::function<void(std::vector<uint8_t>&)> damage = nullptr,
+// A cabinet with both forms of setup information, the .000 file's fields
+// edited and its bytes damaged; xml "" leaves _setup.xml out.
+Files CeCab(std::function<void(CeSetup&)> edit = nullptr, std::function<void(std::vector<uint8_t>&)> damage = nullptr,
             const std::string& xml = kNotesXml) {
+  CeSetup s = zqfixture::NotesSetup();
+  if (edit) edit(s);
   std::vector<uint8_t> setup = WriteCeSetup(s);
   if (damage) damage(setup);
   Files files = {
@@ -45,21 +46,14 @@ Files CeCab(const CeSetup& s = zqfixture::NotesSetup(), std::function<void(std::
   return files;
 }
 
-std::string Replaced(std::string s, const std::string& from, const std::string& to) {
-  return s.replace(s.find(from), from.size(), to);
-}
-
-// The sample product with DEMO.CAB made from files; returns Setup.ini.
-std::string WriteProduct(const TestFolder& dir, const Files& files, bool mszip) {
+// The sample product with DEMO.CAB made from files, damaged; returns Setup.ini.
+std::string WriteProduct(const TestFolder& dir, const Files& files, bool mszip,
+                         const std::function<void(std::vector<uint8_t>&)>& damage = nullptr) {
   dir.WriteSample();
-  dir.Write("DEMO.CAB", zqfixture::MakeCabinet(files, mszip));
-  return dir.Path("Setup.ini");
-}
-
-void Damage(const TestFolder& dir, const std::function<void(std::vector<uint8_t>&)>& damage) {
-  std::vector<uint8_t> cab = zqfixture::ReadFileBytes(dir.Path("DEMO.CAB"));
-  damage(cab);
+  std::vector<uint8_t> cab = zqfixture::MakeCabinet(files, mszip);
+  if (damage) damage(cab);
   dir.Write("DEMO.CAB", cab);
+  return dir.Path("Setup.ini");
 }
 
 }  // namespace
@@ -74,83 +68,59 @@ TEST(Cabinets, CheckDecodesEveryFileAndReadsTheSetupInformation) {
     const char* severity;  // of the one finding, or nullptr for none
     const char* mention;
   };
+  using Raw = std::vector<uint8_t>;
+  const Files readme = {{"readme.txt", Bytes("hello")}},
+              xmlOnly = {{"_setup.xml",
+                          Bytes("<wap-provisioningdoc><characteristic type=\"Install\"/></wap-provisioningdoc>")}},
+              badXml = {{"_setup.xml", Bytes("<wap-provisioningdoc><characteristic>")}};
   const Row rows[] = {
       {"valid, stored", CeCab(), false, nullptr, nullptr, ""},
       {"valid, MSZIP", CeCab(), true, nullptr, nullptr, ""},
-      {"no setup information",
-       {{"readme.txt", Bytes("hello")}},
-       true,
-       nullptr,
-       "warning",
-       "holds no Windows CE setup information"},
-      {"_setup.xml only",
-       {{"_setup.xml", Bytes("<wap-provisioningdoc><characteristic type=\"Install\"/></wap-provisioningdoc>")}},
-       false,
-       nullptr,
-       nullptr,
-       ""},
-      {"_setup.xml, not well-formed",
-       {{"_setup.xml", Bytes("<wap-provisioningdoc><characteristic>")}},
-       false,
-       nullptr,
-       "error",
+      {"no setup information", readme, true, nullptr, "warning", "holds no Windows CE setup information"},
+      {"_setup.xml only", xmlOnly, false, nullptr, nullptr, ""},
+      {"_setup.xml, not well-formed", badXml, false, nullptr, "error",
        "its _setup.xml is damaged: not well-formed XML"},
-      {"damaged data block", CeCab(), true, [](std::vector<uint8_t>& c) { c[c.size() - 300] ^= 0x55; }, "error",
-       "(in NOTES.001)"},
-      {"cabinet cut short", CeCab(), false, [](std::vector<uint8_t>& c) { c.resize(c.size() - 100); }, "error",
-       "cut short"},
-      {".000 cut short", CeCab(zqfixture::NotesSetup(), [](std::vector<uint8_t>& s) { s.resize(s.size() - 4); }), false,
-       nullptr, "error", "the .000 file) is damaged: cut short or padded"},
-      {".000 offset past its end",
-       CeCab(zqfixture::NotesSetup(), [](std::vector<uint8_t>& s) { PutLe32(&s[64], 5000); }), false, nullptr, "error",
+      {"damaged data block", CeCab(), true, [](Raw& c) { c[c.size() - 300] ^= 0x55; }, "error", "(in NOTES.001)"},
+      {"cabinet cut short", CeCab(), false, [](Raw& c) { c.resize(c.size() - 100); }, "error", "cut short"},
+      {".000 cut short", CeCab(nullptr, [](Raw& s) { s.resize(s.size() - 4); }), false, nullptr, "error",
+       "the .000 file) is damaged: cut short or padded"},
+      {".000 offset past its end", CeCab(nullptr, [](Raw& s) { PutLe32(&s[64], 5000); }), false, nullptr, "error",
        "DIRS at offset 5000, past the end"},
-      {".000 length past its end",
-       CeCab(zqfixture::NotesSetup(), [](std::vector<uint8_t>& s) { PutLe16(&s[90], 900); }), false, nullptr, "error",
+      {".000 length past its end", CeCab(nullptr, [](Raw& s) { PutLe16(&s[90], 900); }), false, nullptr, "error",
        "PROVIDER runs past the end"},
-      {".000 counts that overrun", CeCab(zqfixture::NotesSetup(), [](std::vector<uint8_t>& s) { PutLe16(&s[52], 3); }),
-       false, nullptr, "error", "FILES runs past the end"},
-      {"Smartphone unsupported", CeCab([] {
-         CeSetup r = zqfixture::NotesSetup();
-         r.unsupported = {"HPC", "SmartPhone"};
-         return r;
-       }()),
+      {".000 counts that overrun", CeCab(nullptr, [](Raw& s) { PutLe16(&s[52], 3); }), false, nullptr, "error",
+       "FILES runs past the end"},
+      {"Smartphone unsupported", CeCab([](CeSetup& s) {
+         s.unsupported = {"HPC", "SmartPhone"};
+       }),
        false, nullptr, "warning", "lists Smartphone among the unsupported platforms"},
-      {"FILES names a file the cabinet lacks", CeCab([] {
-         CeSetup r = zqfixture::NotesSetup();
-         r.files.push_back({3, "%CE1%\\Acme Notes", "gone.dll", 0});
-         return r;
-       }()),
+      {"FILES names a file the cabinet lacks", CeCab([](CeSetup& s) {
+         s.files.push_back({3, "%CE1%\\Acme Notes", "gone.dll", 0});
+       }),
        false, nullptr, "warning", "installs file number 3 (gone.dll), which the cabinet does not hold"},
-      {"a numbered file FILES never names", CeCab([] {
-         CeSetup r = zqfixture::NotesSetup();
-         r.files.pop_back();
-         return r;
-       }()),
-       false, nullptr, "warning", "holds NOTES.002, which its setup information never names"},
-      {".000 without _setup.xml", CeCab(zqfixture::NotesSetup(), nullptr, ""), false, nullptr, "warning",
+      {"a numbered file FILES never names", CeCab([](CeSetup& s) { s.files.pop_back(); }), false, nullptr, "warning",
+       "holds NOTES.002, which its setup information never names"},
+      {".000 without _setup.xml", CeCab(nullptr, nullptr, ""), false, nullptr, "warning",
        "has a .000 file but no _setup.xml: Smartphone 2002 and 2003 read only _setup.xml"},
       {"_setup.xml extracts a file the cabinet lacks",
-       CeCab(zqfixture::NotesSetup(), nullptr, Replaced(kNotesXml, "NOTES.002", "NOTES.003")), false, nullptr,
-       "warning", "its _setup.xml extracts NOTES.003 (as %InstallDir%\\notes.txt), which the cabinet does not hold"},
+       CeCab(nullptr, nullptr, std::string(kNotesXml).replace(kNotesXml.find("NOTES.002"), 9, "NOTES.003")), false,
+       nullptr, "warning",
+       "its _setup.xml extracts NOTES.003 (as %InstallDir%\\notes.txt), which the cabinet does not hold"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     TestFolder dir;
-    const std::string ini = WriteProduct(dir, row.files, row.mszip);
-    if (row.damageCab) Damage(dir, row.damageCab);
+    const std::string ini = WriteProduct(dir, row.files, row.mszip, row.damageCab);
     const RunResult run = dir.Run({"check", "--json", ini});
     const json j = json::parse(run.out, nullptr, false);
     ASSERT_FALSE(j.is_discarded()) << Describe(run);
     const json& findings = j["findings"];
-    if (row.severity == nullptr) {
-      EXPECT_EQ(findings.size(), 0u) << Describe(run);
-      continue;
-    }
-    ASSERT_EQ(findings.size(), 1u) << Describe(run);
+    ASSERT_EQ(findings.size(), row.severity ? 1u : 0u) << Describe(run);
+    if (row.severity == nullptr) continue;
     EXPECT_EQ(findings[0]["severity"], row.severity) << Describe(run);
     const std::string text = findings[0]["text"];
-    EXPECT_EQ(text.rfind(dir.Path("DEMO.CAB") + ": ", 0), 0u) << text;
-    EXPECT_NE(text.find(row.mention), std::string::npos) << text;
+    EXPECT_TRUE(zq::StartsWith(text, dir.Path("DEMO.CAB") + ": ") && text.find(row.mention) != std::string::npos)
+        << text;
   }
 }
 
@@ -206,7 +176,6 @@ TEST(Cabinets, SetupXmlRefusals) {
   SetupXml xml;
   std::string reason;
   const std::pair<const char*, const char*> bad[] = {
-      {"<wap-provisioningdoc><characteristic>", "not well-formed XML: XML_ERROR_MISMATCHED_ELEMENT on line 1"},
       {"<provisioning/>", "its root element is <provisioning>, not <wap-provisioningdoc>"},
       {"<wap-provisioningdoc>\n<characteristic/></wap-provisioningdoc>",
        "<characteristic> without its type attribute on line 2"},

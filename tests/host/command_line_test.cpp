@@ -1,10 +1,10 @@
-// zqpack's command line: a wrong one is answered with one line and exit code
-// 2, a file that cannot be read, packed or written with one line naming it
-// and exit code 1, and neither leaves a file behind; --help works for every command.
+// zqpack's command line: wrong ones exit with 2, unreadable or unpackable
+// files with 1, one line each and no file left behind; --help; zqpack init.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
+#include "ini.h"
 #include "support.h"
 
 namespace fs = std::filesystem;
@@ -17,7 +17,6 @@ TEST(CommandLine, WrongCommandLinesExitWithTwoAndOneLineAndHelpWithZero) {
                                             {"frobnicate"},
                                             {"build", in},
                                             {"build", "-o", out},
-                                            {"build", "-o"},
                                             {"build", "-o", out, "--level", "10", in},
                                             {"build", "-o", out, "--level", "x", in},
                                             {"build", "-o", out, "--level", "9", "--best", in},
@@ -27,7 +26,6 @@ TEST(CommandLine, WrongCommandLinesExitWithTwoAndOneLineAndHelpWithZero) {
                                             {"build", "-o", out, "-o", out, in},
                                             {"build", "-o", out, in, "--bogus"},
                                             {"check", "a.ini", "b.ini"},
-                                            {"list"},
                                             {"verify", "--quiet=yes", "a.exe"},
                                             {"extract", "a.exe", "-C"}}) {
     const RunResult run = dir.Run(args);
@@ -97,4 +95,56 @@ TEST(CommandLine, FullDiskLeavesTheOldSetupAndNoTemporaryFile) {
                                 1, {"setup.exe"}));
   EXPECT_EQ(ReadFile(full + "/setup.exe"), "old");
   EXPECT_EQ(FilesBelow(full), Args({"setup.exe"}));
+}
+
+TEST(Init, ExampleIsCheckedCleanOnceItsCabIsThereAndBuilds) {
+  const struct {
+    std::string product, cab, installDirectory;
+  } rows[] = {
+      {"My Product", "MYPRODUC.CAB", "MyProduct"},  // the default
+      {"Lpt1", "ZQLPT1.CAB", "ZQLpt1"},             // a device name gets a prefix
+      {"R&D {Tools} 2.0; \\beta @CAB@", "RDTOOLS2.CAB", "RDTools20betaCAB"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.cab);
+    TestFolder dir;
+    Args init = {"-q", "init", dir.Path("product")};
+    if (row.product != "My Product") init.insert(init.end(), {"--product", row.product});
+    ASSERT_EQ(dir.Run(init).exitCode, 0);
+    const std::string ini = dir.Path("product/Setup.ini");
+    const IniFile settings = IniFile::Load(ini);
+    EXPECT_EQ(settings.Find("ZQINSTALLER", "ProductName"), row.product);
+    EXPECT_EQ(settings.Find(row.product, "CabFiles"), row.cab);
+    EXPECT_EQ(settings.Find("ZQINSTALLER", "InstallDirectory"), row.installDirectory);
+
+    const RunResult withoutCab = dir.Run({"check", ini});
+    EXPECT_EQ(withoutCab.exitCode, 1);
+    EXPECT_EQ(Lines(withoutCab.out).size(), 2u) << "only the CAB file is missing: " << Describe(withoutCab);
+    const std::string inf = dir.Path("product/" + row.cab.substr(0, row.cab.size() - 4) + ".inf");
+    const RunResult made = dir.Run({"cab", inf});  // the example's Windows CE install cabinet
+    ASSERT_EQ(made.exitCode, 0) << Describe(made);
+    EXPECT_EQ(dir.Run({"check", ini}).out, ini + ": 0 errors, 0 warnings\n");
+    const RunResult built = dir.Run({"-q", "build", ini, "--stub", dir.Stub(), "-o", dir.Path("setup.exe")});
+    EXPECT_EQ(built.exitCode, 0) << Describe(built);
+  }
+}
+
+TEST(Init, RefusesANameSetupIniCannotCarryAndNeverReplacesAFile) {
+  TestFolder dir;
+  for (const std::string& name :
+       {std::string(""), std::string(" Lead"), std::string("[Section]"), std::string("\"Quoted\""),
+        std::string("Caf\xC3\xA9"), std::string("Line\nbreak"), std::string(225, 'n')})
+    EXPECT_TRUE(FailedWithOneLine(dir.Run({"init", dir.Path("p"), "--product", name}), 2)) << name;
+  EXPECT_EQ(dir.Run({"-q", "init", dir.Path("p"), "--product", std::string(224, 'n')}).exitCode, 0);
+  fs::remove_all(dir.Path("p"));
+  ASSERT_EQ(dir.Run({"-q", "init", dir.work()}).exitCode, 0);
+  EXPECT_EQ(FilesBelow(dir.work()), Args({"MYPRODUC.inf", "PUT-CAB-FILES-HERE.txt", "Setup.ini", "body.bmp", "head.bmp",
+                                          "license.rtf", "readme.txt"}));
+  WriteText(dir.Path("Setup.ini"), "mine");
+  EXPECT_TRUE(FailedWithOneLine(dir.Run({"init", dir.work(), "--product", "Other"}), 1, {"Setup.ini", "exists"}));
+  EXPECT_EQ(ReadFile(dir.Path("Setup.ini")), "mine");
+  // One file of the example in an otherwise empty folder: nothing is written.
+  dir.Write("q/head.bmp", zqfixture::Bytes("mine"));
+  EXPECT_TRUE(FailedWithOneLine(dir.Run({"init", dir.Path("q")}), 1, {"head.bmp"}));
+  EXPECT_EQ(FilesBelow(dir.Path("q")), Args({"head.bmp"}));
 }

@@ -11,17 +11,11 @@ namespace fs = std::filesystem;
 RunResult TestFolder::Run(const std::vector<std::string>& args) const {
   const std::string scratch = (root_ / "scratch").string();
   fs::create_directories(scratch);
-  RunResult run;
-  run.command = "zqpack";
-  for (const std::string& a : args) run.command += " " + a;
   std::vector<std::string> argv = {ZQPACK_BINARY}, env = zqworld::BaseEnvironment();
   argv.insert(argv.end(), args.begin(), args.end());
   env.push_back("TMPDIR=" + scratch);
   const zqworld::ProgramResult result = zqworld::Run(argv, env, 600);
-  run.exitCode = result.status;
-  run.out = result.out;
-  run.err = result.err;
-  return run;
+  return RunResult{"zqpack " + zq::Joined(args, " "), result.status, result.out, result.err};
 }
 
 std::string Describe(const RunResult& run) {
@@ -32,14 +26,10 @@ std::string Describe(const RunResult& run) {
 ::testing::AssertionResult FailedWithOneLine(const RunResult& run, int exitCode,
                                              const std::vector<std::string>& mentions) {
   bool ok = run.exitCode == exitCode && Lines(run.err).size() == 1;
-  std::string wanted;
-  for (const std::string& m : mentions) {
-    ok = ok && run.err.find(m) != std::string::npos;
-    wanted += " \"" + m + "\"";
-  }
+  for (const std::string& m : mentions) ok = ok && run.err.find(m) != std::string::npos;
   if (ok) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << "wanted exit code " << exitCode << " and one line on stderr holding" << wanted
-                                       << "\n"
+  return ::testing::AssertionFailure() << "wanted exit code " << exitCode << " and one line on stderr holding \""
+                                       << zq::Joined(mentions, "\", \"") << "\"\n"
                                        << Describe(run);
 }
 
@@ -100,10 +90,6 @@ std::string TestFolder::Write(const std::string& name, const std::vector<uint8_t
 
 void TestFolder::WriteSample() const {
   for (const zqfixture::Entry& e : zqfixture::SampleEntries()) Write(e.name, e.contents);
-}
-
-std::string TestFolder::WriteSetup(const zqfixture::SetupRecipe& r) const {
-  return Write("setup.exe", zqfixture::BuildSetup(r));
 }
 
 void WriteText(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }

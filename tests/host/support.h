@@ -51,7 +51,7 @@ class TestFolder {
   std::string Path(const std::string& name) const { return work() + "/" + name; }
   std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) const;  // returns the path
   void WriteSample() const;                                                             // the sample's five files
-  std::string WriteSetup(const zqfixture::SetupRecipe& r) const;                        // work()/setup.exe
+  std::string WriteSetup(const zqfixture::SetupRecipe& r) const { return Write("setup.exe", zqfixture::BuildSetup(r)); }
   std::string Stub() const { return Write("stub.exe", zqfixture::FillerProgram()); }
   // Runs zqpack with args; its scratch files (TMPDIR) go beside work().
   RunResult Run(const std::vector<std::string>& args) const;

@@ -2,10 +2,9 @@
 # zqpack's Debian package as a user gets it: its control fields and files,
 # its manual page in step with the installed zqpack's --help, and the
 # installed zqpack with both programs proper built in, on the publisher's road
-# with nothing from Windows: init an example, make its CAB file from the
-# example's .inf (which check then reads clean), build for each architecture,
-# verify, and run one under Wine with the packaged driver and stand-in.
-# (Everything else zqpack does: the host and Wine tests.)
+# with nothing from Windows: init an example, make its CAB file, build for
+# each architecture, verify, and run one under Wine with the packaged driver
+# and stand-in.  (Everything else zqpack does: the host and Wine tests.)
 #   package_test.sh HOST_BUILD_DIR OUT_DIR MAKE_MANPAGE_SCRIPT
 set -euo pipefail
 build=$1 out=$2 make_manpage=$3
@@ -20,11 +19,12 @@ deb=$(echo "$work"/cpack/zqpack_*_*.deb)
 [ -f "$deb" ] || fail "no zqpack_VERSION_ARCH.deb in $work/cpack"
 [ "$(dpkg-deb -f "$deb" Package)" = zqpack ] || fail "Package: $(dpkg-deb -f "$deb" Package)"
 [ "$(dpkg-deb -f "$deb" Version)" = "$(basename "$deb" | cut -d_ -f2)" ] || fail "Version differs from the file name"
-dpkg-deb -f "$deb" Depends | grep -q 'zlib1g' || fail "Depends lacks zlib1g: $(dpkg-deb -f "$deb" Depends)"
 # tinyxml2 is a shared library (Debian has no static one); libmspack is linked in.
-dpkg-deb -f "$deb" Depends | grep -q 'libtinyxml2' || fail "Depends lacks libtinyxml2: $(dpkg-deb -f "$deb" Depends)"
-! dpkg-deb -f "$deb" Depends | grep -q 'libmspack' || fail "Depends names libmspack: $(dpkg-deb -f "$deb" Depends)"
-dpkg-deb -f "$deb" Depends | grep -q 'libgcab-1.0-0 (>= 1.5)' || fail "Depends lacks libgcab: $(dpkg-deb -f "$deb" Depends)"
+depends=$(dpkg-deb -f "$deb" Depends)
+for dep in zlib1g libtinyxml2 'libgcab-1.0-0 (>= 1.5)'; do
+  [[ "$depends" == *"$dep"* ]] || fail "Depends lacks $dep: $depends"
+done
+[[ "$depends" != *libmspack* ]] || fail "Depends names libmspack: $depends"
 dpkg-deb -f "$deb" Suggests | grep -q 'xvfb' || fail "Suggests lacks xvfb: $(dpkg-deb -f "$deb" Suggests)"
 
 files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sort)
@@ -53,8 +53,6 @@ product=$work/product
 "$zq" -q init "$product" --product "Package Test"
 cab=$(sed -n 's/^CabFiles = //p' "$product/Setup.ini" | tr -d '\r')
 "$zq" cab "$product/${cab%.CAB}.inf" >"$work/cab.log" || fail "cab: $(cat "$work/cab.log")"
-grep -qx "  setup info    .000 file and _setup.xml" "$work/cab.log" || fail "cab printed: $(cat "$work/cab.log")"
-"$zq" check "$product/Setup.ini" | grep -qx ".*: 0 errors, 0 warnings" || fail "check finds fault with $cab"
 for arch in i686 x86_64; do
   setup=$work/setup-$arch.exe
   "$zq" -q build "$product/Setup.ini" --arch "$arch" -o "$setup"
