@@ -28,6 +28,24 @@ inline void WriteWholeFile(const char* path, const void* bytes, DWORD size) {
   CloseHandle(file);
 }
 
+// Defines this program's import slot of a kernel32 function, which the linker
+// takes before kernel32's own: the program's code linked in calls
+// `replacement` instead (stdcall: `argumentBytes` in the i686 name).
+#ifdef _WIN64
+#define ZQ_IMPORT_SLOT(function, argumentBytes) asm("__imp_" #function)
+#else
+#define ZQ_IMPORT_SLOT(function, argumentBytes) asm("__imp__" #function "@" #argumentBytes)
+#endif
+#define ZQ_REPLACE_IMPORT(function, argumentBytes, replacement)            \
+  extern "C" void* function##Slot ZQ_IMPORT_SLOT(function, argumentBytes); \
+  void* function##Slot = reinterpret_cast<void*>(&replacement)
+
+// The function `replacement` stands in for, as kernel32 has it.
+template <typename Function>
+Function* Kernel32(Function*, const char* name) {
+  return reinterpret_cast<Function*>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), name)));
+}
+
 inline int FinishChecks() {
   printf("%d passed, %d failed\n", gChecksPassed, gChecksFailed);
   fflush(stdout);

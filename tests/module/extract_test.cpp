@@ -18,16 +18,10 @@ static char TempPath[MAX_PATH];
 // the import slot defined here, which the linker takes before kernel32's.
 static bool ShortWrites;  // armed: each write moves half its bytes
 static BOOL WINAPI ShortWriteFile(HANDLE file, LPCVOID bytes, DWORD count, LPDWORD written, LPOVERLAPPED overlapped) {
-  static auto* real = reinterpret_cast<decltype(&WriteFile)>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "WriteFile")));
+  static auto* real = Kernel32(&WriteFile, "WriteFile");
   return real(file, bytes, ShortWrites && count > 1 ? count / 2 : count, written, overlapped);
 }
-#ifdef _WIN64
-extern "C" void* WriteFileSlot asm("__imp_WriteFile");
-#else
-extern "C" void* WriteFileSlot asm("__imp__WriteFile@20");
-#endif
-void* WriteFileSlot = reinterpret_cast<void*>(&ShortWriteFile);
+ZQ_REPLACE_IMPORT(WriteFile, 20, ShortWriteFile);
 static unsigned char Data[200000];  // pseudo-random bytes, then zeros
 
 // PayloadChecksum from the inflater's Adler-32 equals the second pass it

@@ -27,32 +27,14 @@ static std::string Events;
 static std::vector<long> Sent, Shown;
 static HANDLE SetupFile = INVALID_HANDLE_VALUE;
 static HWND Window;  // the progress window while it exists
-static BOOL(WINAPI* RealReadFile)(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
 
+// Every read of the program's code linked in, counted.
 static BOOL WINAPI CountingReadFile(HANDLE file, LPVOID buffer, DWORD want, LPDWORD got, LPOVERLAPPED overlapped) {
+  static auto* real = Kernel32(&ReadFile, "ReadFile");
   Events += file == SetupFile ? 'R' : 'r';
-  return RealReadFile(file, buffer, want, got, overlapped);
+  return real(file, buffer, want, got, overlapped);
 }
-
-// Points this program's import of ReadFile, through which the extraction
-// code linked in reads, at CountingReadFile.
-static bool CountReads() {
-  BYTE* base = reinterpret_cast<BYTE*>(GetModuleHandleA(nullptr));
-  auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
-  const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-  void* real = reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "ReadFile"));
-  for (auto* dll = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress); dll->Name; ++dll)
-    for (auto* slot = reinterpret_cast<void**>(base + dll->FirstThunk); *slot; ++slot) {
-      if (*slot != real) continue;
-      DWORD old;
-      VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &old);
-      RealReadFile = reinterpret_cast<decltype(RealReadFile)>(real);
-      *slot = reinterpret_cast<void*>(CountingReadFile);
-      VirtualProtect(slot, sizeof *slot, old, &old);
-      return true;
-    }
-  return false;
-}
+ZQ_REPLACE_IMPORT(ReadFile, 20, CountingReadFile);
 
 // After each message the program's windows handled.
 static LRESULT CALLBACK Watch(int code, WPARAM wParam, LPARAM lParam) {
@@ -107,7 +89,6 @@ int main(int argc, char** argv) {
   InstanceHandle = LoadLibraryExA(argv[1], nullptr, LOAD_LIBRARY_AS_DATAFILE);
   lstrcpynA(WorkspaceDir, argv[2], kPathChars);
   CheckTemplate();
-  CHECK_TRUE("ReadFile is imported", CountReads());
   SetWindowsHookExA(WH_CALLWNDPROCRET, Watch, nullptr, GetCurrentThreadId());
 
   RunResources run;

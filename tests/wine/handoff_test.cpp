@@ -88,6 +88,8 @@ TEST_P(HandOff, MovesFilesAndStartsAppMgrOnQuotedPath) {
 //   hand-off would append Sample to it once more).
 TEST_P(HandOff, FailuresAreReported) {
   const fs::path appMgr = StandIn(), missing = folder().Make("Elsewhere") / "CeAppMgr.exe";
+  const std::string notMade =
+      "Error Code: 00000003\nError creating directory " + WinPath(AppMgrDir()) + "\\Missing\\Sample.";
   const struct {
     const char* what;
     std::string installDirectory;
@@ -96,13 +98,7 @@ TEST_P(HandOff, FailuresAreReported) {
     std::vector<std::string> moved;  // what the install folder holds
     size_t starts;
   } rows[] = {
-      {"a missing first level",
-       "Missing\\Sample",
-       false,
-       true,
-       "Error Code: 00000003\nError creating directory " + WinPath(AppMgrDir()) + "\\Missing\\Sample.",
-       {},
-       0},
+      {"a missing first level", "Missing\\Sample", false, true, notMade, {}, 0},
       {"a file in place of the folder", "Sample", true, true, "", {}, 1},
       {"no CeAppMgr.exe", "Sample", false, false, "Can not launch CeAppMgr.exe", kMovedFiles, 0},
   };

@@ -1,6 +1,6 @@
 // The Wine test rig, host side (see rig.h).
 //
-// The rig folder (ZQ_RIG_DIR, default <host build>/wine-rig) holds the world
+// The rig folder (<host build>/wine-rig) holds the world
 // of the running rig (tools/wineworld), made anew for every run by CTest's
 // fixture (zqwineworld up --fresh), and tests/<name>/, one folder per test.
 #include "rig.h"
@@ -13,7 +13,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <regex>
 #include <stdexcept>
 
@@ -22,10 +21,7 @@ namespace {
 
 using zq::StartsWith;
 
-fs::path RigDir() {
-  if (const char* dir = std::getenv("ZQ_RIG_DIR")) return dir;
-  return ZQ_RIG_DEFAULT_DIR;
-}
+fs::path RigDir() { return ZQ_RIG_DIR; }
 
 // The first window of a new prefix, and the first use of the setup's dialog
 // font, Rich Edit and Arial, take seconds (font caches, DLL set-up): pay that
@@ -72,10 +68,7 @@ bool MatchesMessage(const std::string& text, const std::string& pattern) {
 
 // --- paths ------------------------------------------------------------------
 
-fs::path OutDir() {
-  if (const char* dir = std::getenv("ZQ_OUT_DIR")) return dir;
-  return ZQ_OUT_DEFAULT_DIR;
-}
+fs::path OutDir() { return ZQ_OUT_DIR; }
 
 fs::path ProgramProper(Arch arch) { return OutDir() / (std::string("zqstub-") + ArchName(arch) + ".exe"); }
 
@@ -117,19 +110,15 @@ bool Rig::CanRun(Arch arch, std::string* why, bool* broken) const {
 
 // --- per test ---------------------------------------------------------------
 
-fs::path TestsDir() { return RigDir() / "tests"; }
-
 std::vector<std::string> FilesIn(const fs::path& dir) { return zqfixture::FilesBelow(dir.string()); }
 
 Snapshot::Snapshot(const fs::path& root, const std::string& temp) {
-  const std::string workspace = temp.empty() ? "_ZQI" : temp + "/_ZQI";
+  const std::regex workspace("^" + (temp.empty() ? "" : temp + "/") + "_ZQI[^/]{4}(/.*)?$");
   std::error_code error;
   for (auto it = fs::recursive_directory_iterator(root, error); !error && it != fs::recursive_directory_iterator();
        it.increment(error)) {
     const std::string relative = fs::relative(it->path(), root).generic_string();
-    if (StartsWith(relative, workspace) && relative.size() >= workspace.size() + 4 &&
-        (relative.size() == workspace.size() + 4 || relative[workspace.size() + 4] == '/'))
-      continue;
+    if (std::regex_match(relative, workspace)) continue;
     std::error_code ignored;
     if (!it->is_regular_file(ignored)) {
       entries_.push_back(relative + "/");
@@ -142,13 +131,11 @@ Snapshot::Snapshot(const fs::path& root, const std::string& temp) {
 }
 
 std::vector<std::string> Snapshot::Changes(const Snapshot& later) const {
-  std::vector<std::string> gone, added, changes;
-  std::set_difference(entries_.begin(), entries_.end(), later.entries_.begin(), later.entries_.end(),
-                      std::back_inserter(gone));
-  std::set_difference(later.entries_.begin(), later.entries_.end(), entries_.begin(), entries_.end(),
-                      std::back_inserter(added));
-  for (const std::string& entry : gone) changes.push_back("-" + entry);
-  for (const std::string& entry : added) changes.push_back("+" + entry);
+  std::vector<std::string> changes;
+  for (const std::string& entry : entries_)
+    if (!std::binary_search(later.entries_.begin(), later.entries_.end(), entry)) changes.push_back("-" + entry);
+  for (const std::string& entry : later.entries_)
+    if (!std::binary_search(entries_.begin(), entries_.end(), entry)) changes.push_back("+" + entry);
   return changes;
 }
 
@@ -286,7 +273,7 @@ void WineTest::SetUp() {
     if (broken) GTEST_FAIL() << ArchName(arch()) << " should run here but does not: " << why;
     GTEST_SKIP() << ArchName(arch()) << " not run: " << why;
   }
-  folder_.emplace(TestsDir(), CurrentTestName());
+  folder_.emplace(RigDir() / "tests", CurrentTestName());
 }
 
 Launch WineTest::Setup(const fs::path& exe) const {

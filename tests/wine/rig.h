@@ -59,9 +59,8 @@ class Rig {
 
 // --- per test ---------------------------------------------------------------
 
-// A test's folder: TestFolder(TestsDir(), name), kept after the test.
+// A test's folder: <rig folder>/tests/<test name>, kept after the test.
 using ::TestFolder;
-fs::path TestsDir();  // <rig folder>/tests
 
 // Every file and folder below `dir`, as sorted relative paths ("a/b.cab").
 std::vector<std::string> FilesIn(const fs::path& dir);
