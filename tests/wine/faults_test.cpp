@@ -4,7 +4,8 @@
 // outcome.  (A license of a megabyte: tests/module/license_test.cpp; an
 // install folder that cannot be made: HandOff.FailuresAreReported; folders
 // named outside the code page: folder_names_test.cpp.)
-#include <cstdio>
+#include <iomanip>
+#include <sstream>
 
 #include "resources/resource.h"
 #include "rig.h"
@@ -31,16 +32,9 @@ class Faults : public ProgramTest {
   // characters, made of components of at most 200.
   fs::path FolderOfLength(size_t characters) const {
     fs::path dir = folder().Root() / "t";
-    for (size_t length = WinPath(dir).size(); length < characters;) {
-      const size_t room = characters - length;
-      if (room == 1) {  // one more character on the last component
-        dir = dir.parent_path() / (dir.filename().string() + "p");
-        length += 1;
-      } else {
-        dir /= std::string(std::min<size_t>(room - 1, 200), 'p');
-        length += 1 + std::min<size_t>(room - 1, 200);
-      }
-    }
+    for (size_t room; (room = characters - WinPath(dir).size()) > 0;)
+      dir = room == 1 ? dir.parent_path() / (dir.filename().string() + "p")
+                      : dir / std::string(std::min<size_t>(room - 1, 200), 'p');
     return dir;
   }
 };
@@ -151,17 +145,13 @@ TEST_P(Faults, AppPathsValueOf260BytesWithoutZero) {
   const fs::path appMgr = StandIn("long/" + std::string(260 - WinPath(folder().Root() / "long").size() - 14, 'a'));
   const std::string value = WinPath(appMgr);
   ASSERT_EQ(value.size(), 260u);
-  std::string hex;
-  for (unsigned char c : value) {
-    char pair[3];
-    std::snprintf(pair, sizeof pair, "%02x", c);
-    hex += pair;
-  }
+  std::ostringstream hex;
+  for (unsigned char c : value) hex << std::hex << std::setw(2) << std::setfill('0') << int(c);
   for (const char* view : {"/reg:64", "/reg:32"}) {
     ProgramResult added =
         RunProgram(arch(), "reg",
                    {"add", "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\CEAPPMGR.EXE", "/ve", "/t",
-                    "REG_BINARY", "/d", hex, "/f", view});
+                    "REG_BINARY", "/d", hex.str(), "/f", view});
     ASSERT_EQ(added.status, 0) << added.out << added.err;
   }
   const std::vector<Entry> entries = SampleFiles();
