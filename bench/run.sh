@@ -29,12 +29,14 @@ die() { echo "bench: error: $*" >&2; exit 1; }
 meta() { printf '%s=%s\n' "$1" "$2" >>"$RESULTS/meta.txt"; }
 stale() { [ ! -e "$1" ] || [ -n "$(find "${@:2}" -newer "$1")" ]; }  # TARGET FILES...: to be made again
 
-# The program proper's sources, copied into a tree of the benchmark's own (no
-# work in progress of the tools or tests); unchanged files keep their times.
+# The program proper's sources and what its build runs (tools/zqpe,
+# tools/common), copied into a tree of the benchmark's own (no work in
+# progress of the other tools or the tests); unchanged files keep their times.
 sync_sources() {  # DEST
   local dest=$1 f
-  (cd "$ROOT" && find . \( -path ./build -o -path ./out -o -path ./.git -o -path ./tools -o -path ./tests -o \
-     -path ./bench -o -path ./docs -o -path ./demo \) -prune -o -type f -print | sort) >"$dest.files"
+  (cd "$ROOT" && find . \( -path ./build -o -path ./out -o -path ./.git -o -path ./tools/zqpack -o -path ./tools/testrig \
+     -o -path ./tools/wineworld -o -path ./tests -o -path ./bench -o -path ./docs -o -path ./demo \) -prune -o -type f -print |
+     sort) >"$dest.files"
   while IFS= read -r f; do
     cmp -s "$ROOT/$f" "$dest/$f" || { mkdir -p "$(dirname "$dest/$f")"; cp -p "$ROOT/$f" "$dest/$f"; }
   done <"$dest.files"
