@@ -4,17 +4,19 @@
 #include <fstream>
 #include <sstream>
 
-#include "world.h"
-
 namespace fs = std::filesystem;
 
-RunResult TestFolder::Run(const std::vector<std::string>& args) const {
-  const std::string scratch = (root_ / "scratch").string();
+zqworld::ProgramResult RunZqpackIn(const std::vector<std::string>& args, const std::string& scratch,
+                                   std::vector<std::string> env) {
   fs::create_directories(scratch);
-  std::vector<std::string> argv = {ZQPACK_BINARY}, env = zqworld::BaseEnvironment();
+  std::vector<std::string> argv = {ZQPACK_BINARY};
   argv.insert(argv.end(), args.begin(), args.end());
   env.push_back("TMPDIR=" + scratch);
-  const zqworld::ProgramResult result = zqworld::Run(argv, env, 600);
+  return zqworld::Run(argv, env, 600);
+}
+
+RunResult TestFolder::Run(const std::vector<std::string>& args) const {
+  const zqworld::ProgramResult result = RunZqpackIn(args, (root_ / "scratch").string(), zqworld::BaseEnvironment());
   return RunResult{"zqpack " + zq::Joined(args, " "), result.status, result.out, result.err};
 }
 

@@ -11,6 +11,7 @@
 
 #include "fixture.h"
 #include "tools/common/helpers.h"
+#include "world.h"
 
 struct RunResult {
   std::string command;  // "zqpack ARGS..."
@@ -25,6 +26,11 @@ std::vector<std::string> Lines(const std::string& text);
 // The run ended with exitCode and one line on stderr holding each of mentions.
 ::testing::AssertionResult FailedWithOneLine(const RunResult& run, int exitCode,
                                              const std::vector<std::string>& mentions = {});
+
+// Runs out/zqpack with args in this environment, TMPDIR (its scratch files)
+// set to `scratch`, which is made.
+zqworld::ProgramResult RunZqpackIn(const std::vector<std::string>& args, const std::string& scratch,
+                                   std::vector<std::string> env);
 
 zqfixture::SetupRecipe SampleRecipe();  // the sample setup (zqfixture::SampleEntries)
 

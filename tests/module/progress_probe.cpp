@@ -53,10 +53,6 @@ static LRESULT CALLBACK Watch(int code, WPARAM wParam, LPARAM lParam) {
   return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
-static bool SameRect(const RECT& a, const RECT& b) {
-  return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
-}
-
 // The window made from the image's resource 106: the template's sizes in
 // pixels, its text, the bar's class and the range the program sets.
 static void CheckTemplate() {
@@ -65,7 +61,7 @@ static void CheckTemplate() {
   RECT client, want = {0, 0, 200, 49};
   GetClientRect(dialog, &client);
   MapDialogRect(dialog, &want);
-  CHECK_TRUE("the window's size", SameRect(client, want));
+  CHECK_TRUE("the window's size", EqualRect(&client, &want));
   char text[128] = "";
   GetWindowTextA(GetWindow(dialog, GW_CHILD), text, sizeof text);
   CHECK_STR("the window's text", text, "Please wait while setup is extracting data...");
@@ -74,7 +70,7 @@ static void CheckTemplate() {
   GetWindowRect(bar, &rect);
   MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
   MapDialogRect(dialog, &wantBar);
-  CHECK_TRUE("the bar's place", SameRect(rect, wantBar));
+  CHECK_TRUE("the bar's place", EqualRect(&rect, &wantBar));
   char cls[64] = "";
   GetClassNameA(bar, cls, sizeof cls);
   CHECK_STR("the bar's class", cls, "msctls_progress32");

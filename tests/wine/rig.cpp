@@ -251,15 +251,12 @@ ProgramResult RunProgram(Arch arch, const fs::path& exe, const std::vector<std::
 
 ProgramResult RunZqpack(const std::vector<std::string>& args, const fs::path& scratch, bool withErrors,
                         const std::string& path) {
-  fs::create_directories(scratch);
   // zqpack run keeps its Wine prefix in the rig folder, made once per build tree.
-  std::vector<std::string> argv = {(OutDir() / "zqpack").string()},
-                           env = {"TMPDIR=" + scratch.string(), "PATH=" + path, "HOME=" + (RigDir() / "home").string(),
+  std::vector<std::string> env = {"PATH=" + path, "HOME=" + (RigDir() / "home").string(),
                                   "XDG_CACHE_HOME=" + (RigDir() / "zqpack-cache").string()};
-  argv.insert(argv.end(), args.begin(), args.end());
   for (const std::string& var : zqworld::BaseEnvironment())
     if (!StartsWith(var, "HOME=") && !StartsWith(var, "XDG_") && !StartsWith(var, "PATH=")) env.push_back(var);
-  ProgramResult result = zqworld::Run(argv, env, 600);
+  ProgramResult result = RunZqpackIn(args, scratch.string(), env);
   if (withErrors) result.out += result.err;
   return result;
 }
